@@ -1,0 +1,133 @@
+#pragma once
+// The bitmap picture: a raster of width x height pixels in one pixel format,
+// with an optional colour table and logical palette, directly addressable scan
+// lines and a drawing surface onto which another picture is drawn with
+// conversion into this picture's format.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "picture/pixel_format.h"
+#include "platform/raster.h"
+
+namespace tovi::platform {
+class Stream;
+}
+
+namespace tovi::picture {
+
+using platform::BitmapInfoHeader;
+using platform::ChannelMasks;
+using platform::ColorRef;
+using platform::ColorTable;
+using platform::LogicalPalette;
+using platform::Raster;
+
+// Clipboard format numbers.
+inline constexpr int kClipboardBitmap = 2;   // a bitmap
+inline constexpr int kClipboardPalette = 9;  // its palette
+
+struct ClipboardForm {
+    int format = kClipboardBitmap;
+    std::shared_ptr<const Raster> bitmap;
+    std::optional<LogicalPalette> palette;
+};
+
+class Bitmap {
+public:
+    Bitmap();
+    // A copy shares the storage until either side changes its pixels.
+    Bitmap(const Bitmap &other);
+    Bitmap &operator=(const Bitmap &other);
+    ~Bitmap();
+
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    void setWidth(int width);
+    void setHeight(int height);
+
+    PixelFormat pixelFormat() const;
+    // Throws PictureFormatError for Custom.
+    void setPixelFormat(PixelFormat format);
+
+    // Scan line `row` counted from the top. Counts as a change (the picture is
+    // prepared) but signals nothing. Throws PictureOperationError out of range.
+    std::uint8_t *scanLine(int row);
+
+    // No storage and no kept file bytes.
+    bool empty() const { return !m_raster && !m_keptFileBytes; }
+
+    // Draws src onto this picture's drawing surface with its top-left at (x, y).
+    void draw(int x, int y, const Bitmap &src);
+    // The colour of one pixel of the drawing surface (kInvalidColor outside).
+    ColorRef pixel(int x, int y) const;
+
+    // The drawing surface's colours.
+    ColorRef brushColor() const { return m_brushColor; }
+    void setBrushColor(ColorRef color) { m_brushColor = color; }
+    ColorRef textColor() const;
+
+    // BMP reading and writing (bmp_reader.cpp, bmp_writer.cpp). On an error the
+    // picture keeps its previous content. Writing to a file replaces the file
+    // only once the new content was written completely.
+    void loadFromStream(platform::Stream &stream);
+    void loadFromFile(const std::string &fileName);
+    void saveToStream(platform::Stream &stream) const;
+    void saveToFile(const std::string &fileName) const;
+
+    ClipboardForm toClipboard() const;
+    // Throws PictureFormatError for anything but a bitmap.
+    void fromClipboard(int format, std::shared_ptr<const Raster> bitmap, const LogicalPalette *palette);
+
+    // A new independent raster holding this device raster's pixels, as written
+    // to a file: the display's depth (1 bit for a monochrome device raster),
+    // compression 0. The picture itself stays a device raster.
+    std::shared_ptr<Raster> makeIndependentFromDevice() const;
+
+    // Called after every change.
+    void setOnChange(std::function<void()> handler) { m_onChange = std::move(handler); }
+    void changed() const;
+
+    // What the picture holds, for the BMP reader and writer and for tests.
+    const BitmapInfoHeader &header() const { return m_header; }
+    const ChannelMasks &masks() const { return m_masks; }
+    const Raster *raster() const { return m_raster.get(); }
+    const std::optional<LogicalPalette> &palette() const { return m_palette; }
+    bool isOs2Style() const { return m_os2Style; }
+    const std::vector<std::uint8_t> *keptFileBytes() const { return m_keptFileBytes.get(); }
+
+    // Takes new content in place of the old (used by the BMP reader); signals on-change.
+    struct Content {
+        std::shared_ptr<Raster> raster;
+        BitmapInfoHeader header;  // size 0 for a device raster
+        ChannelMasks masks;
+        std::optional<LogicalPalette> palette;
+        bool os2Style = false;
+        std::shared_ptr<const std::vector<std::uint8_t>> keptFileBytes;
+    };
+    void assign(Content content);
+    // Removes every pixel: an empty picture of format device. Signals on-change.
+    void clear();
+
+private:
+    void prepareChange();
+    void makeStorage(int width, int height);
+    void makeLogicalPalette() const;
+
+    std::shared_ptr<Raster> m_raster;
+    BitmapInfoHeader m_header;  // size 0: no recorded header
+    ChannelMasks m_masks;
+    mutable std::optional<LogicalPalette> m_palette;
+    std::shared_ptr<const std::vector<std::uint8_t>> m_keptFileBytes;
+    bool m_os2Style = false;
+    int m_width = 0;
+    int m_height = 0;
+    ColorRef m_brushColor = 0x00FFFFFF;
+    std::function<void()> m_onChange;
+};
+
+}  // namespace tovi::picture

@@ -1,0 +1,85 @@
+#pragma once
+// The error kinds of the program. Each carries its message text (UTF-8), which
+// the application's error handler shows as it stands.
+
+#include <stdexcept>
+#include <string>
+
+namespace tovi {
+
+class Error : public std::runtime_error {
+public:
+    explicit Error(const std::string &message) : std::runtime_error(message) {}
+};
+
+// Data that can't be handled as a picture: the one kind that commands catch.
+class PictureFormatError : public Error {
+public:
+    using Error::Error;
+};
+
+class PictureOperationError : public Error {
+public:
+    using Error::Error;
+};
+
+class OutOfResourcesError : public Error {
+public:
+    using Error::Error;
+    // "システム リソースが足りません", or the system's text for errno when set.
+    static OutOfResourcesError fromErrno(int code = 0);
+};
+
+class SystemError : public Error {
+public:
+    SystemError(int code, const std::string &message) : Error(message), m_code(code) {}
+    int code() const { return m_code; }
+    // "システムエラー。コード：%d.\r\n%s"
+    static SystemError fromCode(int code);
+
+private:
+    int m_code;
+};
+
+class FileOpenError : public Error {
+public:
+    using Error::Error;
+};
+
+class FileCreateError : public Error {
+public:
+    using Error::Error;
+};
+
+class StreamReadError : public Error {
+public:
+    StreamReadError() : Error("ストリームからの読み込みエラー") {}
+};
+
+class StreamWriteError : public Error {
+public:
+    StreamWriteError() : Error("ストリームへの書き込みエラー") {}
+};
+
+// Ends a command without any message.
+class SilentAbort : public Error {
+public:
+    SilentAbort() : Error("") {}
+};
+
+namespace messages {
+inline constexpr const char *kInvalidBitmap = "ビットマップイメージが不正です";
+inline constexpr const char *kInvalidPixelFormat = "画像フォーマットが不正です";
+inline constexpr const char *kUnknownExtension = "拡張子 .%s の画像形式は処理できません";
+inline constexpr const char *kInvalidIcon = "アイコンイメージが不正です";
+inline constexpr const char *kInvalidMetafile = "メタファイルが不正です";
+inline constexpr const char *kUnsupportedClipboard = "未対応のクリップボード データです";
+inline constexpr const char *kScanLineOutOfRange = "スキャンライン のインデックスが範囲を越えました";
+inline constexpr const char *kOutOfResources = "システム リソースが足りません";
+}  // namespace messages
+
+// The system's text for an error code: strerror, with trailing blanks, line
+// breaks and full stops removed.
+std::string systemErrorText(int code);
+
+}  // namespace tovi
