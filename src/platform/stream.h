@@ -85,9 +85,14 @@ public:
     void commit();
 
 private:
+    // Closes and removes the temporary file and lets go of the target.
+    void discard();
+
+    std::string m_fileName; // as given, for the messages
     std::string m_target;   // the file that is replaced (a link's target resolved)
     std::string m_tempName;
-    int m_fd = -1;
+    int m_fd = -1;          // the temporary file
+    int m_originalFd = -1;  // the target while it is replaced, locked exclusively
     std::uint64_t m_position = 0;
     bool m_failed = false;
 };
