@@ -58,6 +58,12 @@ public:
     // prepared) but signals nothing. Throws PictureOperationError out of range.
     std::uint8_t *scanLine(int row);
 
+    // For code that rewrites every pixel in place with the same results as
+    // drawing would give: prepares the change as drawing does (private
+    // storage, colour counts 0, kept file bytes dropped, logical palette made
+    // ready) and returns the raster. The caller signals changed() when done.
+    std::shared_ptr<Raster> beginPixelChange();
+
     // No storage and no kept file bytes.
     bool empty() const { return !m_raster && !m_keptFileBytes; }
 

@@ -1,0 +1,121 @@
+// Device rasters made from BMP data: uncompressed and bit-field data through
+// an independent raster, run-length data (RLE8, RLE4) decoded here.
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "platform/pixel_codec.h"
+#include "platform/raster.h"
+
+namespace tovi::platform {
+
+namespace {
+
+// Run-length data can describe a large picture in few bytes (a delta or an
+// end of bitmap skips any number of pixels). A raster may be at most this
+// many times larger than its data, beyond a fixed allowance, so a tiny
+// malformed file can't make a huge allocation.
+constexpr std::uint64_t kRleExpansionLimit = 1024;
+constexpr std::uint64_t kRleAllowanceBytes = std::uint64_t{64} << 20;
+
+class RleDecoder {
+public:
+    RleDecoder(Raster &target, const ColorTable &table, bool fourBits) : m_target(target), m_fourBits(fourBits)
+    {
+        for (std::size_t i = 0; i < table.size() && i < m_colors.size(); ++i)
+            m_colors[i] = colorToXrgb(table[i].color());
+    }
+
+    void decode(std::span<const std::uint8_t> data)
+    {
+        std::size_t pos = 0;
+        const std::size_t size = data.size();
+        while (pos + 1 < size && m_y < m_target.height()) {
+            const unsigned count = data[pos];
+            const unsigned value = data[pos + 1];
+            pos += 2;
+            if (count > 0) {
+                for (unsigned i = 0; i < count; ++i)
+                    put(m_fourBits ? ((i & 1) ? value & 0x0F : value >> 4) : value);
+                continue;
+            }
+            switch (value) {
+            case 0:  // end of line
+                m_x = 0;
+                ++m_y;
+                break;
+            case 1:  // end of bitmap
+                return;
+            case 2:  // delta: move right and up
+                if (pos + 1 >= size)
+                    return;
+                m_x = std::min(m_x + data[pos], m_target.width());
+                m_y += data[pos + 1];
+                pos += 2;
+                break;
+            default: {  // absolute run of `value` pixels, padded to a 16-bit boundary
+                const std::size_t bytes = m_fourBits ? (value + 1) / 2 : value;
+                for (unsigned i = 0; i < value; ++i) {
+                    const std::size_t at = pos + (m_fourBits ? i / 2 : i);
+                    if (at >= size)
+                        return;
+                    const unsigned byte = data[at];
+                    put(m_fourBits ? ((i & 1) ? byte & 0x0F : byte >> 4) : byte);
+                }
+                pos += (bytes + 1) & ~std::size_t{1};
+                break;
+            }
+            }
+        }
+    }
+
+private:
+    // Pixels past a row's end or the last row are dropped.
+    void put(unsigned index)
+    {
+        if (m_x < m_target.width() && m_y < m_target.height()) {
+            auto *row = reinterpret_cast<std::uint32_t *>(m_target.scanLine(m_target.height() - 1 - m_y));
+            row[m_x] = m_colors[index & 0xFF];
+        }
+        ++m_x;
+        m_x = std::min(m_x, m_target.width());
+    }
+
+    Raster &m_target;
+    bool m_fourBits;
+    std::array<std::uint32_t, 256> m_colors{};
+    int m_x = 0;
+    int m_y = 0;
+};
+
+}  // namespace
+
+std::shared_ptr<Raster> Raster::createDeviceFromBmp(const BitmapInfoHeader &header, const ChannelMasks *masks,
+                                                    const ColorTable &colorTable, std::span<const std::uint8_t> bits)
+{
+    if (header.width <= 0 || header.height == 0 || header.height == std::numeric_limits<std::int32_t>::min())
+        return nullptr;
+    const bool rle8 = header.compression == kBiRle8 && header.bitCount == 8;
+    const bool rle4 = header.compression == kBiRle4 && header.bitCount == 4;
+    if (rle8 || rle4) {
+        // Run-length data is stored bottom-up only.
+        if (header.height < 0)
+            return nullptr;
+        const std::uint64_t rasterBytes = std::uint64_t(header.width) * 4 * std::uint64_t(header.height);
+        if (rasterBytes > kMaxRasterBytes || rasterBytes > kRleAllowanceBytes + kRleExpansionLimit * bits.size())
+            return nullptr;
+        auto raster = createDevice(header.width, header.height);
+        RleDecoder(*raster, colorTable, rle4).decode(bits);
+        return raster;
+    }
+    auto independent = createIndependent(header, masks, colorTable);
+    if (!independent)
+        return nullptr;
+    std::memcpy(independent->bits(), bits.data(), std::min(bits.size(), independent->imageBytes()));
+    auto raster = createDevice(independent->width(), independent->height());
+    copyWithConversion(*independent, *raster, 0, 0);
+    return raster;
+}
+
+}  // namespace tovi::platform
