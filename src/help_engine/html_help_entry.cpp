@@ -1,0 +1,112 @@
+// The module's two entry points. They take the raw command arguments, turn
+// texts into QString and records into plain values, and hand over to the
+// engine. No exception leaves them: the caller is C code as far as it knows.
+
+#include "help_engine/help_engine.h"
+#include "help_engine/html_help_api.h"
+
+#include <QStringList>
+
+#include <cstddef>
+#include <type_traits>
+
+namespace {
+
+using namespace tovi::htmlhelp;
+using tovi::helpengine::HelpEngine;
+
+// The keyword lookup as both entry points see it once texts are decoded.
+struct KeywordRequest {
+    QStringList keywords;
+    bool indexOnFail = false;
+    QString messageText;
+};
+
+template <typename Record>
+bool recordIsComplete(const Record *record)
+{
+    return record && record->cbStruct >= int(offsetof(Record, fIndexOnFail) + sizeof(int));
+}
+
+QStringList splitKeywords(const QString &text)
+{
+    QStringList keywords;
+    for (const QString &part : text.split(QLatin1Char(';'))) {
+        const QString keyword = part.trimmed();
+        if (!keyword.isEmpty())
+            keywords.append(keyword);
+    }
+    return keywords;
+}
+
+std::uintptr_t dispatch(const QString &file, unsigned command, HelpData data, const KeywordRequest *lookup)
+{
+    HelpEngine &engine = HelpEngine::instance();
+    switch (command) {
+    case HH_DISPLAY_TOPIC:
+        return engine.displayTopic(file);
+    case HH_HELP_CONTEXT:
+        return engine.helpContext(file, std::uint32_t(data));
+    case HH_CLOSE_ALL:
+        engine.closeAll();
+        return 0;
+    case HH_ALINK_LOOKUP:
+        return lookup ? engine.keywordLookup(file, lookup->keywords, lookup->indexOnFail, lookup->messageText)
+                      : 0;
+    case HH_INITIALIZE:
+        if (data == 0)
+            return 0;
+        *reinterpret_cast<std::uint32_t *>(data) = engine.initialize();
+        return 1;
+    case HH_UNINITIALIZE:
+        return engine.uninitialize(std::uint32_t(data)) ? 1 : 0;
+    default:
+        return 0;
+    }
+}
+
+QString fromWide(const char16_t *text)
+{
+    return text ? QString::fromUtf16(text) : QString();
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) std::uintptr_t
+HtmlHelpA(HelpWindowHandle /*caller*/, const char *file, unsigned command, HelpData data)
+{
+    try {
+        KeywordRequest lookup;
+        const auto *record = reinterpret_cast<const HH_AKLINK *>(data);
+        const bool isLookup = command == HH_ALINK_LOOKUP && recordIsComplete(record);
+        if (isLookup) {
+            lookup.keywords = splitKeywords(QString::fromUtf8(record->pszKeywords));
+            lookup.indexOnFail = record->fIndexOnFail != 0;
+            lookup.messageText = QString::fromUtf8(record->pszMsgText);
+        }
+        return dispatch(QString::fromUtf8(file), command, data, isLookup ? &lookup : nullptr);
+    } catch (...) {
+        return 0;
+    }
+}
+
+extern "C" __attribute__((visibility("default"))) std::uintptr_t
+HtmlHelpW(HelpWindowHandle /*caller*/, const char16_t *file, unsigned command, HelpData data)
+{
+    try {
+        KeywordRequest lookup;
+        const auto *record = reinterpret_cast<const HH_AKLINKW *>(data);
+        const bool isLookup = command == HH_ALINK_LOOKUP && recordIsComplete(record);
+        if (isLookup) {
+            lookup.keywords = splitKeywords(fromWide(record->pszKeywords));
+            lookup.indexOnFail = record->fIndexOnFail != 0;
+            lookup.messageText = fromWide(record->pszMsgText);
+        }
+        return dispatch(fromWide(file), command, data, isLookup ? &lookup : nullptr);
+    } catch (...) {
+        return 0;
+    }
+}
+
+static_assert(std::is_same_v<decltype(&HtmlHelpA), HtmlHelpAProc>);
+static_assert(std::is_same_v<decltype(&HtmlHelpW), HtmlHelpWProc>);
