@@ -1,0 +1,44 @@
+#pragma once
+// Layout constants of the BMP file format.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tovi::picture::bmp {
+
+inline constexpr std::uint16_t kSignature = 0x4D42;  // "BM"
+inline constexpr std::size_t kFileHeaderBytes = 14;
+inline constexpr std::uint32_t kCoreHeaderBytes = 12;   // OS/2 core header
+inline constexpr std::uint32_t kInfoHeaderBytes = 40;   // information header
+inline constexpr std::uint32_t kV2InfoHeaderBytes = 52; // the first that carries masks
+inline constexpr std::uint32_t kV4HeaderBytes = 108;
+inline constexpr std::uint32_t kV5HeaderBytes = 124;
+inline constexpr std::size_t kMaskBytes = 12;           // red, green, blue
+inline constexpr std::size_t kMaskOffsetInHeader = 40;
+inline constexpr std::size_t kCoreColorBytes = 3;       // blue, green, red
+inline constexpr std::size_t kInfoColorBytes = 4;       // blue, green, red, unused
+
+// A raster may be larger than the pixel bytes the file holds (missing bytes
+// read as 0), but not beyond this allowance plus this many times the bytes
+// present, so a short malformed file can't ask for a runaway allocation.
+inline constexpr std::uint64_t kShortFileAllowanceBytes = std::uint64_t{64} << 20;
+inline constexpr std::uint64_t kShortFileExpansion = 16;
+
+inline std::uint16_t readLe16(const std::uint8_t *p) { return std::uint16_t(p[0] | (p[1] << 8)); }
+inline std::uint32_t readLe32(const std::uint8_t *p)
+{
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
+inline void writeLe16(std::uint8_t *p, std::uint16_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+}
+inline void writeLe32(std::uint8_t *p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = std::uint8_t(v >> (8 * i));
+}
+
+}  // namespace tovi::picture::bmp
