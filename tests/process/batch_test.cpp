@@ -1,0 +1,498 @@
+#include "process/batch.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <deque>
+#include <filesystem>
+
+#include "picture/pixel_format.h"
+#include "platform/errors.h"
+#include "support/test_support.h"
+#include "support/tiny_bmp.h"
+
+namespace tovi::process {
+namespace {
+
+using test::Bytes;
+using test::TempDir;
+using Lines = std::vector<std::string>;
+
+// Gives the scripted answers in order; a question beyond the script is a test
+// failure (answered Closed).
+class ScriptedAsker : public BatchAsker {
+public:
+    explicit ScriptedAsker(std::deque<BatchAnswer> answers) : m_answers(std::move(answers)) {}
+    BatchAnswer ask(const std::string &fileName, const std::string &name) override
+    {
+        asked.push_back(fileName);
+        names.push_back(name);
+        if (m_answers.empty()) {
+            ADD_FAILURE() << "unexpected question for " << name;
+            return BatchAnswer::Closed;
+        }
+        const BatchAnswer answer = m_answers.front();
+        m_answers.pop_front();
+        return answer;
+    }
+
+    Lines asked;
+    Lines names;
+
+private:
+    std::deque<BatchAnswer> m_answers;
+};
+
+// Records every line with its kind: "N " normal, "C " changed, "F " failed.
+class RecordingReporter : public BatchReporter {
+public:
+    void addNormalLine(const std::string &line) override { lines.push_back("N " + line); }
+    void addChangedLine(const std::string &line) override { lines.push_back("C " + line); }
+    void addFailedLine(const std::string &line) override { lines.push_back("F " + line); }
+    void processing(std::size_t index, std::size_t count, const std::string &name) override
+    {
+        progress.push_back(std::to_string(index + 1) + "/" + std::to_string(count) + " " + name);
+    }
+    void finished() override { ++finishedCalls; }
+    void abandoned() override { ++abandonedCalls; }
+
+    Lines lines;
+    Lines progress;
+    int finishedCalls = 0;
+    int abandonedCalls = 0;
+};
+
+constexpr BatchAnswer Yes = BatchAnswer::Yes;
+constexpr BatchAnswer No = BatchAnswer::No;
+constexpr BatchAnswer Abort = BatchAnswer::Abort;
+constexpr BatchAnswer YesToAll = BatchAnswer::YesToAll;
+constexpr BatchAnswer Closed = BatchAnswer::Closed;
+
+const std::string kSwapped = "色交換モード処理しました:\t";
+
+// A 4 x 1 picture (rows of 12 bytes, no padding to ignore): white, black and
+// two colours that only some modes change.
+const std::vector<std::uint32_t> kSample{0xFFFFFF, 0x000000, 0x0A141E, 0xFFFFFE};
+
+Bytes samplePicture() { return test::bmp24(4, 1, kSample); }
+
+Bytes bgr(std::initializer_list<std::uint32_t> rgb)
+{
+    Bytes out;
+    for (const auto c : rgb) {
+        out.push_back(std::uint8_t(c));
+        out.push_back(std::uint8_t(c >> 8));
+        out.push_back(std::uint8_t(c >> 16));
+    }
+    return out;
+}
+
+const Bytes kSamplePixels = bgr({0xFFFFFF, 0x000000, 0x0A141E, 0xFFFFFE});
+const Bytes kSwappedPixels = bgr({0x000000, 0xFFFFFF, 0x0A141E, 0xFFFFFE});
+
+// A folder of sample pictures; files are named by their path below the folder.
+class PictureFolder {
+public:
+    std::string add(const std::string &relative, const Bytes &content = samplePicture())
+    {
+        const auto slash = relative.rfind('/');
+        if (slash != std::string::npos)
+            std::filesystem::create_directories(m_dir.file(relative.substr(0, slash)));
+        const std::string name = m_dir.file(relative);
+        test::writeFile(name, content);
+        return name;
+    }
+    std::string folder(const std::string &relative) const { return m_dir.file(relative); }
+
+private:
+    TempDir m_dir;
+};
+
+// One run with a scripted asker and a recording reporter.
+struct BatchRun {
+    explicit BatchRun(std::deque<BatchAnswer> answers) : asker(std::move(answers)) {}
+    BatchSummary operator()(const std::vector<std::string> &names, const BatchSettings &settings = {})
+    {
+        return batchProcess(names, settings, asker, reporter);
+    }
+
+    ScriptedAsker asker;
+    RecordingReporter reporter;
+};
+
+// ---------------------------------------------------------------------------
+// Names: folder part and file-name part
+
+TEST(BatchNamesTest, TheFolderPartEndsInTheLastSlash)
+{
+    EXPECT_EQ(folderPart("/home/u/pics/1.bmp"), "/home/u/pics/");
+    EXPECT_EQ(fileNamePart("/home/u/pics/1.bmp"), "1.bmp");
+    EXPECT_EQ(folderPart("/1.bmp"), "/");
+    EXPECT_EQ(fileNamePart("/1.bmp"), "1.bmp");
+}
+
+TEST(BatchNamesTest, ANameWithoutSlashIsItsOwnFileName)
+{
+    EXPECT_EQ(folderPart("1.bmp"), "");
+    EXPECT_EQ(fileNamePart("1.bmp"), "1.bmp");
+}
+
+TEST(BatchNamesTest, BackslashAndColonAreOrdinaryCharacters)
+{
+    EXPECT_EQ(folderPart("/pics/C:\\a\\1.bmp"), "/pics/");
+    EXPECT_EQ(fileNamePart("/pics/C:\\a\\1.bmp"), "C:\\a\\1.bmp");
+    EXPECT_EQ(folderPart("/写真/表\\ソ.bmp"), "/写真/");
+    EXPECT_EQ(fileNamePart("/写真/表\\ソ.bmp"), "表\\ソ.bmp");
+}
+
+// ---------------------------------------------------------------------------
+// Result line texts
+
+TEST(BatchLineTextTest, FolderLine)
+{
+    EXPECT_EQ(folderLine("/home/u/pics/"), "フォルダ:\t/home/u/pics/");
+}
+
+TEST(BatchLineTextTest, ProcessedLineJoinsModeNameAndTextWithoutSeparator)
+{
+    EXPECT_EQ(processedLine(kModeSwap, "1.bmp"), "色交換モード処理しました:\t1.bmp");
+    EXPECT_EQ(processedLine(kModeInvert, "1.bmp"), "色反転モード処理しました:\t1.bmp");
+    EXPECT_EQ(processedLine(kModeGray, "1.bmp"), "グレースケール化処理しました:\t1.bmp");
+    EXPECT_EQ(processedLine(kModeInvertGray, "1.bmp"), "反転グレースケール化処理しました:\t1.bmp");
+}
+
+TEST(BatchLineTextTest, ChangedLineNamesBothFormatsAroundAnArrow)
+{
+    EXPECT_EQ(changedLine("x.bmp", picture::PixelFormat::Bit8, picture::PixelFormat::Bit24),
+              "フォーマット変更しました:\tx.bmp\t8bit : 256色 ビットマップ → 24bit : TrueColorビットマップ");
+}
+
+TEST(BatchLineTextTest, FailedLineAlwaysEndsInUnsupportedFormat)
+{
+    EXPECT_EQ(failedLine("x.bmp"), "処理できませんでした:\tx.bmp\t未サポートフォーマット");
+}
+
+TEST(BatchLineTextTest, TitleLine)
+{
+    EXPECT_STREQ(kBatchResultTitle, "Tovi for XP 連続処理の結果");
+}
+
+// ---------------------------------------------------------------------------
+// Questions and answers (nothing is processed: no file needs to exist)
+
+TEST(BatchAnswerTest, AnEmptyListAsksNothingAndFinishes)
+{
+    BatchRun run({});
+    run({});
+    EXPECT_TRUE(run.asker.asked.empty());
+    EXPECT_TRUE(run.reporter.lines.empty());
+    EXPECT_EQ(run.reporter.finishedCalls, 1);
+}
+
+TEST(BatchAnswerTest, FolderLinesComeBeforeTheQuestionAndAlsoForSkippedFiles)
+{
+    BatchRun run({No, Closed, No});
+    run({"/c/a/1.bmp", "/c/a/2.bmp", "/c/b/3.bmp"});
+    EXPECT_EQ(run.asker.asked, (Lines{"1.bmp", "2.bmp", "3.bmp"}));
+    EXPECT_EQ(run.asker.names, (Lines{"/c/a/1.bmp", "/c/a/2.bmp", "/c/b/3.bmp"}));
+    EXPECT_EQ(run.reporter.lines, (Lines{"N フォルダ:\t/c/a/", "N フォルダ:\t/c/b/"}));
+    EXPECT_TRUE(run.reporter.progress.empty());
+    EXPECT_EQ(run.reporter.finishedCalls, 1);
+}
+
+TEST(BatchAnswerTest, FolderComparisonIsByteExactAndCaseSensitive)
+{
+    BatchRun run({No, No});
+    run({"/C/A/x.bmp", "/c/a/y.bmp"});
+    EXPECT_EQ(run.reporter.lines, (Lines{"N フォルダ:\t/C/A/", "N フォルダ:\t/c/a/"}));
+
+    BatchRun again({No, No, No});
+    again({"/c/a/x.bmp", "/c/b/y.bmp", "/c/a/z.bmp"});
+    EXPECT_EQ(again.reporter.lines, (Lines{"N フォルダ:\t/c/a/", "N フォルダ:\t/c/b/", "N フォルダ:\t/c/a/"}));
+}
+
+TEST(BatchAnswerTest, ANameWithoutFolderGivesNoFolderLineAtTheStart)
+{
+    BatchRun run({No, No, No});
+    run({"x.bmp", "/d/y.bmp", "z.bmp"});
+    EXPECT_EQ(run.reporter.lines, (Lines{"N フォルダ:\t/d/", "N フォルダ:\t"}));
+}
+
+TEST(BatchAnswerTest, AbortSkipsEveryLaterFileButStillShowsItsFolders)
+{
+    BatchRun run({Abort});
+    const auto summary = run({"/c/a/1.bmp", "/c/a/2.bmp", "/c/b/3.bmp"});
+    EXPECT_EQ(run.asker.asked, Lines{"1.bmp"});
+    EXPECT_EQ(run.reporter.lines, (Lines{"N フォルダ:\t/c/a/", "N フォルダ:\t/c/b/"}));
+    EXPECT_EQ(summary.processed, 0u);
+    EXPECT_EQ(summary.asked, 1u);
+    EXPECT_EQ(run.reporter.finishedCalls, 1);
+}
+
+TEST(BatchAnswerTest, ClosedSkipsTheFileAndAsksAgain)
+{
+    BatchRun run({Closed, Abort});
+    run({"/c/1.bmp", "/c/2.bmp"});
+    EXPECT_EQ(run.asker.asked, (Lines{"1.bmp", "2.bmp"}));
+}
+
+TEST(BatchAnswerTest, EveryRunStartsAskingAgain)
+{
+    BatchRun first({Abort});
+    first({"/c/1.bmp"});
+    BatchRun second({No, No});
+    second({"/c/1.bmp", "/c/2.bmp"});
+    EXPECT_EQ(second.asker.asked, (Lines{"1.bmp", "2.bmp"}));
+}
+
+// ---------------------------------------------------------------------------
+// Processing files
+
+TEST(BatchProcessingTest, ThreeFilesInTwoFoldersAllAnsweredYes)
+{
+    PictureFolder pics;
+    const std::vector<std::string> names{pics.add("a/1.bmp"), pics.add("a/2.bmp"), pics.add("b/3.bmp")};
+    BatchRun run({Yes, Yes, Yes});
+    const auto summary = run(names);
+    EXPECT_EQ(run.reporter.lines, (Lines{
+                                      "N フォルダ:\t" + pics.folder("a/"),
+                                      "N " + kSwapped + "1.bmp",
+                                      "N " + kSwapped + "2.bmp",
+                                      "N フォルダ:\t" + pics.folder("b/"),
+                                      "N " + kSwapped + "3.bmp",
+                                  }));
+    for (const auto &name : names)
+        EXPECT_EQ(test::pixelBytes(test::readFile(name)), kSwappedPixels) << name;
+    EXPECT_EQ(summary.processed, 3u);
+    EXPECT_EQ(summary.failed, 0u);
+    EXPECT_EQ(run.reporter.progress, (Lines{"1/3 " + names[0], "2/3 " + names[1], "3/3 " + names[2]}));
+    EXPECT_EQ(run.reporter.finishedCalls, 1);
+    EXPECT_EQ(run.reporter.abandonedCalls, 0);
+}
+
+TEST(BatchProcessingTest, AbortAtTheFirstFileChangesNothing)
+{
+    PictureFolder pics;
+    const std::vector<std::string> names{pics.add("a/1.bmp"), pics.add("a/2.bmp"), pics.add("b/3.bmp")};
+    BatchRun run({Abort});
+    run(names);
+    for (const auto &name : names)
+        EXPECT_EQ(test::readFile(name), samplePicture()) << name;
+}
+
+TEST(BatchProcessingTest, NoThenYesToAllAsksTwiceAndProcessesTheRest)
+{
+    PictureFolder pics;
+    const std::vector<std::string> names{pics.add("a/1.bmp"), pics.add("a/2.bmp"), pics.add("b/3.bmp")};
+    BatchRun run({No, YesToAll});
+    run(names);
+    EXPECT_EQ(run.asker.asked, (Lines{"1.bmp", "2.bmp"}));
+    EXPECT_EQ(test::readFile(names[0]), samplePicture());
+    EXPECT_EQ(test::pixelBytes(test::readFile(names[1])), kSwappedPixels);
+    EXPECT_EQ(test::pixelBytes(test::readFile(names[2])), kSwappedPixels);
+    EXPECT_EQ(run.reporter.lines, (Lines{
+                                      "N フォルダ:\t" + pics.folder("a/"),
+                                      "N " + kSwapped + "2.bmp",
+                                      "N フォルダ:\t" + pics.folder("b/"),
+                                      "N " + kSwapped + "3.bmp",
+                                  }));
+    EXPECT_EQ(run.reporter.progress, (Lines{"2/3 " + names[1], "3/3 " + names[2]}));
+}
+
+struct ModeCase {
+    int mode;
+    const char *name;
+    Bytes pixels;
+};
+
+class BatchModeTest : public testing::TestWithParam<ModeCase> {};
+
+TEST_P(BatchModeTest, EachModeRewritesThePixelsAndNamesItself)
+{
+    PictureFolder pics;
+    const auto name = pics.add("p.bmp");
+    BatchSettings settings;
+    settings.mode = GetParam().mode;
+    BatchRun run({Yes});
+    run({name}, settings);
+    ASSERT_EQ(run.reporter.lines.size(), 2u);
+    EXPECT_EQ(run.reporter.lines[1], std::string("N ") + GetParam().name + "処理しました:\tp.bmp");
+    EXPECT_EQ(test::pixelBytes(test::readFile(name)), GetParam().pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, BatchModeTest,
+    testing::Values(ModeCase{kModeSwap, "色交換モード", kSwappedPixels},
+                    ModeCase{kModeInvert, "色反転モード", bgr({0x000000, 0xFFFFFF, 0xF5EBE1, 0x000001})},
+                    ModeCase{kModeGray, "グレースケール化", bgr({0xFFFFFF, 0x000000, 0x141414, 0xFEFEFE})},
+                    ModeCase{kModeInvertGray, "反転グレースケール化", bgr({0x000000, 0xFFFFFF, 0xEBEBEB, 0x010101})}));
+
+TEST(BatchProcessingTest, SwapUsesTheGivenColours)
+{
+    PictureFolder pics;
+    const auto name = pics.add("p.bmp");
+    BatchSettings settings;
+    settings.color1 = platform::rgb(0x0A, 0x14, 0x1E);  // the third pixel
+    settings.color2 = platform::rgb(0xFF, 0xFF, 0xFF);
+    BatchRun run({Yes});
+    run({name}, settings);
+    EXPECT_EQ(test::pixelBytes(test::readFile(name)), bgr({0x0A141E, 0x000000, 0xFFFFFF, 0xFFFFFE}));
+}
+
+TEST(BatchProcessingTest, ABlackAndWhitePictureStaysOneBitAndBecomesItsNegative)
+{
+    PictureFolder pics;
+    std::vector<int> bits(32);
+    for (std::size_t i = 0; i < bits.size(); ++i)
+        bits[i] = int(i % 3 == 0);
+    const auto name = pics.add("mono.bmp", test::bmp1(32, 1, bits));
+    BatchRun run({Yes});
+    run({name});
+    EXPECT_EQ(run.reporter.lines.back(), "N " + kSwapped + "mono.bmp");
+    const Bytes written = test::readFile(name);
+    ASSERT_GT(written.size(), 28u);
+    EXPECT_EQ(written[28], 1) << "bits per pixel";
+    Bytes negative = test::pixelBytes(test::bmp1(32, 1, bits));
+    for (auto &byte : negative)
+        byte = std::uint8_t(~byte);
+    EXPECT_EQ(test::pixelBytes(written), negative);
+}
+
+TEST(BatchProcessingTest, ANonPictureGetsAFailedLineIsLeftAsItWasAndTheRunGoesOn)
+{
+    PictureFolder pics;
+    const Bytes notAPicture = {'P', 'K', 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::string> names{pics.add("1.bmp"), pics.add("zip.bmp", notAPicture), pics.add("3.bmp")};
+    BatchRun run({Yes, Yes, Yes});
+    const auto summary = run(names);
+    EXPECT_EQ(run.reporter.lines, (Lines{
+                                      "N フォルダ:\t" + pics.folder(""),
+                                      "N " + kSwapped + "1.bmp",
+                                      "F 処理できませんでした:\tzip.bmp\t未サポートフォーマット",
+                                      "N " + kSwapped + "3.bmp",
+                                  }));
+    // Neither written with the previous file's picture nor emptied.
+    EXPECT_EQ(test::readFile(names[1]), notAPicture);
+    EXPECT_EQ(test::pixelBytes(test::readFile(names[2])), kSwappedPixels);
+    EXPECT_EQ(run.asker.asked.size(), 3u);
+    EXPECT_EQ(summary.failed, 1u);
+    EXPECT_EQ(summary.processed, 2u);
+    EXPECT_EQ(test::listFolder(pics.folder("")), (Lines{"1.bmp", "3.bmp", "zip.bmp"}));
+}
+
+TEST(BatchProcessingTest, AFailedFileKeepsTheAnswerYesToAll)
+{
+    PictureFolder pics;
+    const std::vector<std::string> names{pics.add("bad.bmp", Bytes(20, 'x')), pics.add("good.bmp")};
+    BatchRun run({YesToAll});
+    run(names);
+    EXPECT_EQ(run.asker.asked.size(), 1u);
+    EXPECT_EQ(run.reporter.lines.back(), "N " + kSwapped + "good.bmp");
+}
+
+TEST(BatchProcessingTest, AnEmptyFileIsProcessedAndStaysEmpty)
+{
+    PictureFolder pics;
+    const auto name = pics.add("empty.bmp", Bytes{});
+    BatchRun run({Yes});
+    run({name});
+    EXPECT_EQ(run.reporter.lines.back(), "N " + kSwapped + "empty.bmp");
+    EXPECT_TRUE(test::fileExists(name));
+    EXPECT_EQ(test::readFile(name).size(), 0u);
+}
+
+TEST(BatchProcessingTest, AnyExtensionIsProcessedWhenNamed)
+{
+    PictureFolder pics;
+    const auto name = pics.add("picture.txt");
+    BatchRun run({Yes});
+    run({name});
+    EXPECT_EQ(run.reporter.lines.back(), "N " + kSwapped + "picture.txt");
+    EXPECT_EQ(test::pixelBytes(test::readFile(name)), kSwappedPixels);
+}
+
+TEST(BatchProcessingTest, TheSameFileTwiceIsProcessedTwice)
+{
+    PictureFolder pics;
+    const auto name = pics.add("twice.bmp");
+    BatchRun run({Yes, Yes});
+    run({name, name});
+    EXPECT_EQ(run.reporter.lines.size(), 3u);
+    EXPECT_EQ(test::pixelBytes(test::readFile(name)), kSamplePixels);
+}
+
+// ---------------------------------------------------------------------------
+// Errors other than the picture-format error end the run
+
+template <typename ErrorType>
+std::string runUntilError(BatchRun &run, const std::vector<std::string> &names)
+{
+    try {
+        run(names);
+    } catch (const ErrorType &error) {
+        return error.what();
+    } catch (const std::exception &error) {
+        ADD_FAILURE() << "other error: " << error.what();
+        return {};
+    }
+    ADD_FAILURE() << "the run ended without an error";
+    return {};
+}
+
+TEST(BatchErrorTest, AFileShorterThanTheFileHeaderEndsTheRun)
+{
+    PictureFolder pics;
+    const Bytes cut{'B', 'M', 0, 0, 0};
+    const std::vector<std::string> names{pics.add("1.bmp"), pics.add("short.bmp", cut), pics.add("3.bmp")};
+    BatchRun run({YesToAll});
+    EXPECT_EQ(runUntilError<StreamReadError>(run, names), "ストリームからの読み込みエラー");
+    EXPECT_EQ(run.reporter.abandonedCalls, 1);
+    EXPECT_EQ(run.reporter.finishedCalls, 0);
+    // The folder line and 1.bmp; no line for the short file.
+    EXPECT_EQ(run.reporter.lines, (Lines{"N フォルダ:\t" + pics.folder(""), "N " + kSwapped + "1.bmp"}));
+    EXPECT_EQ(test::pixelBytes(test::readFile(names[0])), kSwappedPixels);
+    EXPECT_EQ(test::readFile(names[1]), cut);
+    EXPECT_EQ(test::readFile(names[2]), samplePicture());
+}
+
+TEST(BatchErrorTest, AReadOnlyFileEndsTheRunAndKeepsItsContent)
+{
+    PictureFolder pics;
+    const std::vector<std::string> names{pics.add("1.bmp"), pics.add("locked.bmp"), pics.add("3.bmp")};
+    ASSERT_EQ(::chmod(names[1].c_str(), 0444), 0);
+    BatchRun run({Yes, Yes, Yes});
+    EXPECT_EQ(runUntilError<FileCreateError>(run, names),
+              "ファイル \"" + names[1] + "\" を作成できません。Permission denied");
+    EXPECT_EQ(run.asker.asked, (Lines{"1.bmp", "locked.bmp"}));
+    EXPECT_EQ(run.reporter.abandonedCalls, 1);
+    EXPECT_EQ(run.reporter.finishedCalls, 0);
+    EXPECT_EQ(test::pixelBytes(test::readFile(names[0])), kSwappedPixels);
+    EXPECT_EQ(test::readFile(names[1]), samplePicture());
+    EXPECT_EQ(test::readFile(names[2]), samplePicture());
+    EXPECT_EQ(test::listFolder(pics.folder("")), (Lines{"1.bmp", "3.bmp", "locked.bmp"}));
+}
+
+TEST(BatchErrorTest, AMissingFileEndsTheRunWithTheFileOpenError)
+{
+    PictureFolder pics;
+    const std::vector<std::string> names{pics.folder("gone.bmp"), pics.add("2.bmp")};
+    BatchRun run({Yes});
+    EXPECT_EQ(runUntilError<FileOpenError>(run, names),
+              "ファイル \"" + names[0] + "\" は開けません。No such file or directory");
+    EXPECT_EQ(test::readFile(names[1]), samplePicture());
+    EXPECT_FALSE(test::fileExists(names[0]));
+}
+
+TEST(BatchErrorTest, AnErrorOfTheAskerEndsTheRunToo)
+{
+    struct FailingAsker : BatchAsker {
+        BatchAnswer ask(const std::string &, const std::string &) override { throw OutOfResourcesError("no dialog"); }
+    } asker;
+    RecordingReporter reporter;
+    EXPECT_THROW(batchProcess({"/x/1.bmp"}, {}, asker, reporter), OutOfResourcesError);
+    EXPECT_EQ(reporter.abandonedCalls, 1);
+    EXPECT_EQ(reporter.finishedCalls, 0);
+}
+
+}  // namespace
+}  // namespace tovi::process
