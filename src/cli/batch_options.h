@@ -1,0 +1,41 @@
+#pragma once
+// The command line of tovi-batch.
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "process/batch.h"
+
+namespace tovi::cli {
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;          // every file asked was processed or skipped
+inline constexpr int kExitFailedFile = 1;  // a file got a failed line
+inline constexpr int kExitRunEnded = 2;    // an error ended the run
+inline constexpr int kExitUsage = 64;      // the command line was wrong (sysexits' EX_USAGE)
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct BatchOptions {
+    process::BatchSettings settings;
+    bool yesToAll = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> files;
+};
+
+// Throws UsageError for an unknown option, a missing or bad value, or no file.
+BatchOptions parseOptions(const std::vector<std::string> &arguments);
+
+// "#RRGGBB" as a colour value 0x00BBGGRR; throws UsageError otherwise.
+platform::ColorRef parseColor(const std::string &text);
+// swap, invert, gray or invert-gray as a mode code; throws UsageError otherwise.
+int parseMode(const std::string &text);
+
+std::string usageText();
+
+}  // namespace tovi::cli

@@ -1,0 +1,96 @@
+// tovi-batch: processes BMP files in place from a terminal or a script, with
+// the same questions, result lines and failure rules as the window's batch run.
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli/batch_options.h"
+#include "cli/terminal_batch.h"
+#include "platform/errors.h"
+#include "platform/stream.h"
+#include "process/batch.h"
+
+namespace {
+
+using namespace tovi;
+
+constexpr const char *kProgramName = "tovi-batch";
+
+void printError(const std::string &message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", kProgramName, message.c_str());
+}
+
+// Folders are refused before anything is done: the run would otherwise stop
+// at the first one with a file-open error, part-way through the list.
+bool refuseFolders(const std::vector<std::string> &files)
+{
+    bool refused = false;
+    for (const auto &file : files) {
+        struct stat info;
+        if (::stat(file.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            printError("\"" + file + "\" はフォルダです。処理する画像ファイルを指定してください");
+            refused = true;
+        }
+    }
+    return refused;
+}
+
+int run(const cli::BatchOptions &options)
+{
+    // Full paths, as the window's open dialog hands them over, so that the
+    // folder lines read the same.
+    std::vector<std::string> names;
+    names.reserve(options.files.size());
+    for (const auto &file : options.files)
+        names.push_back(platform::fullPathName(file));
+
+    cli::TerminalReporter reporter(stdout, stderr);
+    cli::TerminalAsker terminalAsker(stdin, stderr);
+    struct : process::BatchAsker {
+        process::BatchAnswer ask(const std::string &, const std::string &) override { return process::BatchAnswer::YesToAll; }
+    } yesToAll;
+    process::BatchAsker &asker = options.yesToAll ? static_cast<process::BatchAsker &>(yesToAll) : terminalAsker;
+
+    reporter.printTitle();
+    try {
+        const auto summary = process::batchProcess(names, options.settings, asker, reporter);
+        return summary.failed > 0 ? cli::kExitFailedFile : cli::kExitOk;
+    } catch (const std::bad_alloc &) {
+        printError(messages::kOutOfResources);
+    } catch (const std::exception &error) {
+        printError(error.what());
+    }
+    return cli::kExitRunEnded;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    cli::BatchOptions options;
+    try {
+        options = cli::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const cli::UsageError &error) {
+        printError(error.what());
+        std::fprintf(stderr, "詳しくは %s --help を参照してください。\n", kProgramName);
+        return cli::kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(cli::usageText().c_str(), stdout);
+        return cli::kExitOk;
+    }
+    if (options.version) {
+        std::printf("%s %s\n", kProgramName, TOVI_VERSION_STRING);
+        return cli::kExitOk;
+    }
+    if (refuseFolders(options.files))
+        return cli::kExitUsage;
+    return run(options);
+}

@@ -1,0 +1,127 @@
+#include "cli/terminal_batch.h"
+
+#include <unistd.h>
+
+namespace tovi::cli {
+
+using process::BatchAnswer;
+
+namespace {
+
+constexpr const char *kQuestion = "現在の設定で画像処理し、上書きします.";
+// Erases the current terminal line: back to its start, then clear to its end.
+constexpr const char *kEraseLine = "\r\033[K";
+
+}  // namespace
+
+TerminalAsker::TerminalAsker(std::FILE *input, std::FILE *prompt)
+    : m_input(input), m_prompt(prompt), m_inputIsTerminal(::isatty(::fileno(input)) != 0)
+{
+}
+
+bool TerminalAsker::readLine(std::string &line)
+{
+    line.clear();
+    if (m_inputEnded)
+        return false;
+    for (;;) {
+        const int c = std::fgetc(m_input);
+        if (c == EOF) {
+            m_inputEnded = true;
+            return !line.empty();
+        }
+        if (c == '\n')
+            return true;
+        line += char(c);
+    }
+}
+
+BatchAnswer TerminalAsker::ask(const std::string &, const std::string &name)
+{
+    for (;;) {
+        std::fprintf(m_prompt, "%s %s [y/n/a/A]: ", kQuestion, name.c_str());
+        std::fflush(m_prompt);
+        std::string line;
+        if (!readLine(line)) {
+            std::fputc('\n', m_prompt);
+            return BatchAnswer::Closed;
+        }
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        // Answers piped in aren't echoed by a terminal; show them, so that a
+        // log of the questions reads as a dialogue.
+        if (!m_inputIsTerminal)
+            std::fprintf(m_prompt, "%s\n", line.c_str());
+        if (line == "y" || line == "Y")
+            return BatchAnswer::Yes;
+        if (line == "n" || line == "N")
+            return BatchAnswer::No;
+        if (line == "a")
+            return BatchAnswer::Abort;
+        if (line == "A")
+            return BatchAnswer::YesToAll;
+        std::fprintf(m_prompt, "y (はい), n (いいえ), a (中止), A (すべてはい) のいずれかを入力してください。\n");
+    }
+}
+
+TerminalReporter::TerminalReporter(std::FILE *output, std::FILE *progress)
+    : m_output(output), m_progress(progress && ::isatty(::fileno(progress)) ? progress : nullptr)
+{
+}
+
+void TerminalReporter::printTitle()
+{
+    printLine(process::kBatchResultTitle);
+}
+
+void TerminalReporter::addNormalLine(const std::string &line)
+{
+    printLine(line);
+}
+
+void TerminalReporter::addChangedLine(const std::string &line)
+{
+    printLine(line);
+}
+
+void TerminalReporter::addFailedLine(const std::string &line)
+{
+    printLine(line);
+}
+
+void TerminalReporter::processing(std::size_t index, std::size_t count, const std::string &name)
+{
+    if (!m_progress)
+        return;
+    std::fprintf(m_progress, "%s%zu/%zu %s", kEraseLine, index + 1, count, name.c_str());
+    std::fflush(m_progress);
+    m_progressShown = true;
+}
+
+void TerminalReporter::finished()
+{
+    clearProgress();
+}
+
+void TerminalReporter::abandoned()
+{
+    clearProgress();
+}
+
+void TerminalReporter::printLine(const std::string &line)
+{
+    clearProgress();
+    std::fprintf(m_output, "%s\n", line.c_str());
+    std::fflush(m_output);
+}
+
+void TerminalReporter::clearProgress()
+{
+    if (!m_progressShown)
+        return;
+    std::fputs(kEraseLine, m_progress);
+    std::fflush(m_progress);
+    m_progressShown = false;
+}
+
+}  // namespace tovi::cli

@@ -1,0 +1,54 @@
+#pragma once
+// The batch engine's question and result lines on a terminal: the question is
+// asked on standard error and answered on standard input, the result lines go
+// to standard output as they are produced.
+
+#include <cstdio>
+#include <string>
+
+#include "process/batch.h"
+
+namespace tovi::cli {
+
+// Asks for each file on `prompt`, reading one answer line from `input`:
+// y = Yes, n = No, a = Abort, A = Yes to all. The end of input closes the
+// question, which skips the file as No does.
+class TerminalAsker : public process::BatchAsker {
+public:
+    TerminalAsker(std::FILE *input, std::FILE *prompt);
+    process::BatchAnswer ask(const std::string &fileName, const std::string &name) override;
+
+private:
+    bool readLine(std::string &line);
+
+    std::FILE *m_input;
+    std::FILE *m_prompt;
+    bool m_inputIsTerminal;
+    bool m_inputEnded = false;
+};
+
+// Prints each result line at once, so that a run ended by an error still shows
+// what was done before it. Shows which file is being worked on, on `progress`
+// when that is a terminal.
+class TerminalReporter : public process::BatchReporter {
+public:
+    TerminalReporter(std::FILE *output, std::FILE *progress);
+
+    void printTitle();
+    void addNormalLine(const std::string &line) override;
+    void addChangedLine(const std::string &line) override;
+    void addFailedLine(const std::string &line) override;
+    void processing(std::size_t index, std::size_t count, const std::string &name) override;
+    void finished() override;
+    void abandoned() override;
+
+private:
+    void printLine(const std::string &line);
+    void clearProgress();
+
+    std::FILE *m_output;
+    std::FILE *m_progress;  // null when progress isn't shown
+    bool m_progressShown = false;
+};
+
+}  // namespace tovi::cli
