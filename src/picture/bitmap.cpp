@@ -31,6 +31,21 @@ unsigned bitsOfFormat(PixelFormat format)
     }
 }
 
+// The colour table a new paletted raster starts with.
+ColorTable defaultColorTable(unsigned bits)
+{
+    switch (bits) {
+    case 1:
+        return {{0, 0, 0, 0}, {255, 255, 255, 0}};
+    case 4:
+        return standard16Colors();
+    case 8:
+        return halftonePalette().entries;
+    default:
+        return {};
+    }
+}
+
 // Copies the old content into the top-left corner of new storage of the same
 // layout, byte for byte, so indices and unused bits are kept.
 void copyTopLeft(const Raster &from, Raster &to)
@@ -131,6 +146,8 @@ void Bitmap::makeStorage(int width, int height)
             ColorTable table = m_raster ? m_raster->colorTable() : ColorTable{};
             if (table.empty() && m_palette && !m_palette->halftone)
                 table = m_palette->entries;
+            if (table.empty())
+                table = defaultColorTable(header.bitCount);
             storage = Raster::createIndependent(header, &m_masks, table);
         } else {
             storage = Raster::createDevice(width, height);
@@ -192,16 +209,9 @@ void Bitmap::setPixelFormat(PixelFormat format)
         return;
     }
 
-    ColorTable table;
-    if (format == PixelFormat::Bit4)
-        table = standard16Colors();
-    else if (format == PixelFormat::Bit8)
-        table = halftonePalette().entries;
-    else if (format == PixelFormat::Bit1) {
-        table = m_palette && !m_palette->halftone && m_palette->entries.size() >= 2
-                    ? ColorTable(m_palette->entries.begin(), m_palette->entries.begin() + 2)
-                    : ColorTable{{0, 0, 0, 0}, {255, 255, 255, 0}};
-    }
+    ColorTable table = defaultColorTable(header.bitCount);
+    if (format == PixelFormat::Bit1 && m_palette && !m_palette->halftone && m_palette->entries.size() >= 2)
+        table.assign(m_palette->entries.begin(), m_palette->entries.begin() + 2);
     auto storage = Raster::createIndependent(header, &masks, table);
     if (!storage)
         throw OutOfResourcesError(messages::kOutOfResources);
