@@ -1,0 +1,274 @@
+// The colour operation: the four modes on every pixel format, each fast path
+// against the plain pipeline, and the edge cases of the rewrite rules.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "picture/bitmap.h"
+#include "platform/system_colors.h"
+#include "process/color_ops.h"
+
+using namespace tovi;
+using namespace tovi::picture;
+using namespace tovi::process;
+using platform::ColorRef;
+using platform::rgb;
+
+namespace {
+
+struct Layout {
+    const char *name;
+    unsigned bits;
+    std::uint32_t compression;
+    platform::ChannelMasks masks;
+    bool device;
+};
+
+const Layout kLayouts[] = {
+    {"bit1", 1, platform::kBiRgb, {}, false},
+    {"bit2", 2, platform::kBiRgb, {}, false},
+    {"bit4", 4, platform::kBiRgb, {}, false},
+    {"bit8", 8, platform::kBiRgb, {}, false},
+    {"bit15", 16, platform::kBiRgb, {}, false},
+    {"bit16", 16, platform::kBiBitFields, platform::kMasks565, false},
+    {"custom16", 16, platform::kBiBitFields, {0x0F00, 0x00F0, 0x000F}, false},
+    {"bit24", 24, platform::kBiRgb, {}, false},
+    {"bit32", 32, platform::kBiRgb, {}, false},
+    {"custom32", 32, platform::kBiBitFields, {0x3FF00000, 0x000FFC00, 0x000003FF}, false},
+    {"device", 32, platform::kBiRgb, {}, true},
+};
+
+// A picture of random bytes (random indices, random channels, random unused
+// bits and padding) in the given layout; paletted ones get a random palette
+// with a few duplicate entries.
+Bitmap randomPicture(const Layout &l, int w, int h, bool topDown, std::mt19937 &rng)
+{
+    Bitmap::Content c;
+    if (l.device) {
+        c.raster = platform::Raster::createDevice(w, h);
+    } else {
+        platform::BitmapInfoHeader header;
+        header.size = 40;
+        header.width = w;
+        header.height = topDown ? -h : h;
+        header.planes = 1;
+        header.bitCount = std::uint16_t(l.bits);
+        header.compression = l.compression;
+        platform::ColorTable table;
+        if (l.bits <= 8) {
+            table.resize(std::size_t(1) << l.bits);
+            for (auto &e : table)
+                e = {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
+            table[0] = {0, 0, 0, 0};
+            table[1] = {255, 255, 255, 0};
+            if (table.size() > 4)
+                table[3] = table[2];
+            if (l.bits == 8)
+                table.resize(200);  // indices beyond the table read as black
+        }
+        c.raster = platform::Raster::createIndependent(header, &l.masks, table);
+        c.header = c.raster->header();
+        c.masks = l.compression == platform::kBiBitFields ? l.masks : platform::ChannelMasks{};
+    }
+    for (std::size_t i = 0; i < c.raster->imageBytes(); ++i)
+        c.raster->bits()[i] = std::uint8_t(rng());
+    Bitmap b;
+    b.assign(std::move(c));
+    return b;
+}
+
+std::vector<std::uint8_t> bytesOf(const Bitmap &b)
+{
+    const auto *r = b.raster();
+    return {r->bits(), r->bits() + r->imageBytes()};
+}
+
+class FastPaths : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
+// Each fast path gives exactly the bytes of the plain pipeline, padding and
+// unused bits included, and the same side effects.
+TEST_P(FastPaths, MatchThePlainPipelineByteForByte)
+{
+    const Layout &l = kLayouts[std::get<0>(GetParam())];
+    const int mode = std::get<1>(GetParam());
+    std::mt19937 rng(unsigned(mode * 100 + std::get<0>(GetParam())));
+    for (const auto &[w, h, topDown] : {std::tuple{1, 1, false}, std::tuple{13, 7, false}, std::tuple{33, 5, true}}) {
+        Bitmap fast = randomPicture(l, w, h, topDown, rng);
+        Bitmap plain = fast;
+        // Make both private before comparing storage.
+        plain.scanLine(0);
+        // Colours that occur in the picture, so that the exchange does something.
+        const ColorRef c1 = fast.pixel(0, 0);
+        const ColorRef c2 = fast.pixel(w - 1, h - 1);
+        int fastChanges = 0, plainChanges = 0;
+        fast.setOnChange([&] { ++fastChanges; });
+        plain.setOnChange([&] { ++plainChanges; });
+        processColors(fast, mode, c1, c2);
+        processColorsPlain(plain, mode, c1, c2);
+        ASSERT_EQ(bytesOf(fast), bytesOf(plain)) << l.name << " " << w << "x" << h;
+        EXPECT_EQ(fast.pixelFormat(), plain.pixelFormat());
+        EXPECT_EQ(fastChanges, plainChanges);
+        EXPECT_EQ(fast.header(), plain.header());
+        EXPECT_EQ(fast.palette().has_value(), plain.palette().has_value());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormatAndMode, FastPaths,
+                         ::testing::Combine(::testing::Range(0, int(std::size(kLayouts))),
+                                            ::testing::Values(19, 20, 21, 22, 23)),
+                         [](const auto &info) {
+                             return std::string(kLayouts[std::get<0>(info.param)].name) + "_mode" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+Bitmap picture24(std::initializer_list<ColorRef> colours)
+{
+    Bitmap b;
+    b.setPixelFormat(PixelFormat::Bit24);
+    b.setWidth(int(colours.size()));
+    b.setHeight(1);
+    std::uint8_t *row = b.scanLine(0);
+    for (ColorRef c : colours) {
+        *row++ = std::uint8_t(platform::blueOf(c));
+        *row++ = std::uint8_t(platform::greenOf(c));
+        *row++ = std::uint8_t(platform::redOf(c));
+    }
+    return b;
+}
+
+TEST(Modes, NamesOfTheFourModes)
+{
+    EXPECT_EQ(modeName(19), "色交換モード");
+    EXPECT_EQ(modeName(20), "色反転モード");
+    EXPECT_EQ(modeName(21), "グレースケール化");
+    EXPECT_EQ(modeName(22), "反転グレースケール化");
+    EXPECT_EQ(modeName(23), "");
+}
+
+TEST(Modes, ExchangeSwapsExactlyTheTwoColours)
+{
+    Bitmap b = picture24({rgb(255, 255, 255), rgb(0, 0, 0), rgb(1, 2, 3)});
+    processColors(b, kModeSwap, rgb(255, 255, 255), rgb(0, 0, 0));
+    EXPECT_EQ(b.pixel(0, 0), rgb(0, 0, 0));
+    EXPECT_EQ(b.pixel(1, 0), rgb(255, 255, 255));
+    EXPECT_EQ(b.pixel(2, 0), rgb(1, 2, 3));
+    // Equal colours: nothing changes.
+    processColors(b, kModeSwap, rgb(1, 2, 3), rgb(1, 2, 3));
+    EXPECT_EQ(b.pixel(2, 0), rgb(1, 2, 3));
+    // A value with a non-zero top byte never equals a pixel.
+    processColors(b, kModeSwap, 0x01000000, rgb(9, 9, 9));
+    EXPECT_EQ(b.pixel(0, 0), rgb(0, 0, 0));
+}
+
+TEST(Modes, ExchangeMatchesTheCurrentSystemColour)
+{
+    platform::setSysColor(platform::kColorBtnFace, rgb(10, 20, 30));
+    Bitmap b = picture24({rgb(10, 20, 30)});
+    processColors(b, kModeSwap, platform::systemColorValue(platform::kColorBtnFace), rgb(200, 0, 0));
+    platform::resetSysColors();
+    EXPECT_EQ(b.pixel(0, 0), rgb(200, 0, 0));
+}
+
+TEST(Modes, InvertTwiceGivesBackTheOriginal)
+{
+    Bitmap b = picture24({rgb(1, 2, 3), rgb(250, 128, 0)});
+    processColors(b, kModeInvert, 0, 0);
+    EXPECT_EQ(b.pixel(0, 0), rgb(254, 253, 252));
+    processColors(b, kModeInvert, 0, 0);
+    EXPECT_EQ(b.pixel(1, 0), rgb(250, 128, 0));
+}
+
+TEST(Modes, GrayIsThePlainMeanWithoutRounding)
+{
+    Bitmap b = picture24({rgb(255, 255, 254), rgb(0, 0, 2)});
+    Bitmap inverted = b;
+    processColors(b, kModeGray, 0, 0);
+    EXPECT_EQ(b.pixel(0, 0), rgb(254, 254, 254));
+    EXPECT_EQ(b.pixel(1, 0), rgb(0, 0, 0));
+    processColors(inverted, kModeInvertGray, 0, 0);
+    EXPECT_EQ(inverted.pixel(1, 0), rgb(255, 255, 255));
+}
+
+TEST(Modes, OtherCodesLeaveColoursButClearTheFourthByte)
+{
+    Bitmap b = picture24({rgb(5, 6, 7)});
+    processColors(b, 23, 0, 0);
+    EXPECT_EQ(b.pixel(0, 0), rgb(5, 6, 7));
+    Bitmap b32;
+    b32.setPixelFormat(PixelFormat::Bit32);
+    b32.setWidth(1);
+    b32.setHeight(1);
+    b32.scanLine(0)[3] = 0x77;
+    processColors(b32, kModeInvert, 0, 0);
+    EXPECT_EQ(b32.raster()->bits()[3], 0);
+    EXPECT_EQ(b32.pixel(0, 0), rgb(0, 0, 0));
+}
+
+TEST(Formats, BlackAndWhiteIsExchangedExactlyAndKeepsItsPalette)
+{
+    Bitmap b;
+    b.setPixelFormat(PixelFormat::Bit1);
+    b.setWidth(10);
+    b.setHeight(2);
+    b.scanLine(0)[0] = 0x0F;
+    const auto table = b.raster()->colorTable();
+    processColors(b, kModeSwap, rgb(255, 255, 255), rgb(0, 0, 0));
+    EXPECT_EQ(b.pixelFormat(), PixelFormat::Bit1);
+    EXPECT_EQ(b.raster()->colorTable(), table);
+    EXPECT_EQ(b.pixel(0, 0), rgb(255, 255, 255));
+    EXPECT_EQ(b.pixel(4, 0), rgb(0, 0, 0));
+    EXPECT_EQ(b.pixel(9, 1), rgb(0, 0, 0));
+}
+
+TEST(Formats, GrayOfAColourPaletteTakesTheNearestEntries)
+{
+    Bitmap b;
+    b.setPixelFormat(PixelFormat::Bit8);
+    b.setWidth(2);
+    b.setHeight(1);
+    b.scanLine(0)[0] = 5;  // a halftone cube colour
+    const auto table = b.raster()->colorTable();
+    processColors(b, kModeGray, 0, 0);
+    EXPECT_EQ(b.raster()->colorTable(), table);
+    const ColorRef c = b.pixel(0, 0);
+    EXPECT_EQ(platform::redOf(c), platform::greenOf(c));
+    EXPECT_EQ(platform::greenOf(c), platform::blueOf(c));
+}
+
+TEST(Formats, SixteenBitResultsKeepTheirPrecisionAndFormat)
+{
+    for (PixelFormat f : {PixelFormat::Bit15, PixelFormat::Bit16}) {
+        Bitmap b;
+        b.setPixelFormat(f);
+        b.setWidth(1);
+        b.setHeight(1);
+        const ColorRef white = b.pixel(0, 0);
+        EXPECT_EQ(white, rgb(255, 255, 255));
+        processColors(b, kModeSwap, white, rgb(0, 0, 0));
+        EXPECT_EQ(b.pixel(0, 0), rgb(0, 0, 0));
+        EXPECT_EQ(b.pixelFormat(), f);
+    }
+}
+
+TEST(Formats, EmptyPicturesAreLeftAlone)
+{
+    Bitmap b;
+    int changes = 0;
+    b.setOnChange([&] { ++changes; });
+    processColors(b, kModeInvert, 0, 0);
+    processColorsPlain(b, kModeInvert, 0, 0);
+    EXPECT_EQ(changes, 0);
+    EXPECT_TRUE(b.empty());
+}
+
+TEST(Formats, SharedStorageIsCopiedBeforeTheChange)
+{
+    Bitmap a = picture24({rgb(1, 1, 1)});
+    Bitmap b = a;
+    processColors(b, kModeInvert, 0, 0);
+    EXPECT_EQ(a.pixel(0, 0), rgb(1, 1, 1));
+    EXPECT_EQ(b.pixel(0, 0), rgb(254, 254, 254));
+}
+
+}  // namespace
