@@ -44,16 +44,11 @@ TopicArgument splitTopicArgument(const QString &argument)
 
 HelpEngine &HelpEngine::instance()
 {
-    static HelpEngine engine;
-    return engine;
-}
-
-HelpEngine::~HelpEngine()
-{
-    // Reached when the module is unloaded or the process ends. Widgets can
-    // only be destroyed while the application object still exists; after it
-    // is gone they are left to the process's end.
-    closeAll();
+    // Never destroyed by a static destructor: help commands may still arrive
+    // from the program's own static destructors at exit, after those of this
+    // module would have run. The caller closes all windows before unloading.
+    static HelpEngine *engine = new HelpEngine;
+    return *engine;
 }
 
 bool HelpEngine::canShowWindows()

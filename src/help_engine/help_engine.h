@@ -19,7 +19,6 @@ namespace tovi::helpengine {
 class HelpEngine {
 public:
     static HelpEngine &instance();
-    ~HelpEngine();
 
     // `fileArgument` is "file" or "file::/page"; an empty page shows the
     // file's default page. Results are the window, or 0 when none was shown.

@@ -1,0 +1,74 @@
+#pragma once
+// Help as the main window uses it: the application's help file setting, the
+// help context numbers of the commands, the help command (F1 / "ヘルプ(&H)")
+// and the application-wide help handler that takes every help request the
+// windows raise.
+//
+// What the main window (TMainForm) calls:
+//
+//   main():           setApplicationHelpFile(QString::fromLatin1(kHelpFileName));
+//   FormCreate step 6 (make the help file absolute):
+//                     setApplicationHelpFile(helpFileBesideExecutable(applicationHelpFile()));
+//   actions:          setHelpContext(OpenPicture1, kHelpContextOpenPicture); ... (help_requests.h)
+//   HelpOpenExecute:  void TMainForm::HelpOpenExecute() { tovi::help::HelpOpenExecute(Picking); }
+//   ApplicationEvents1Help:
+//       bool TMainForm::ApplicationEvents1Help(quint16 command, quintptr data, bool &callHelp)
+//       { return tovi::help::ApplicationEvents1Help(command, data, callHelp); }
+//     installed once in FormCreate with
+//       tovi::help::installHelpRequests([this](std::uint16_t command, std::uintptr_t data, bool &callHelp) {
+//           return ApplicationEvents1Help(command, data, callHelp); });
+
+#include <QString>
+
+#include <cstdint>
+
+namespace tovi::help {
+
+inline constexpr char kHelpFileName[] = "ToviXP.chm";
+
+// The help context numbers of the program's commands (menu titles carry 0).
+enum HelpContextNumber : int {
+    kHelpContextNone = 0,
+    kHelpContextDefault = 1000,         // requests of a kind the handler doesn't know
+    kHelpContextOpenPicture = 1101,     // OpenPicture1
+    kHelpContextSavePicture = 1102,     // SavePicture1
+    kHelpContextSelectPictures = 1103,  // SelectPictures
+    kHelpContextFileExit = 1104,        // FileExit1
+    kHelpContextEditPaste = 1201,       // EditPaste1
+    kHelpContextEditCopy = 1202,        // EditCopy1
+    kHelpContextColorPick = 1203,       // ColorPick1, ColorPick2; F1 while picking
+    kHelpContextColorSelect = 1204,     // ColorSelectAction1, ColorSelectAction2
+    kHelpContextColorChange = 1205,     // ColorChange
+    kHelpContextColorInv = 1206,        // ColorInv
+    kHelpContextColorGray = 1207,       // ColorGray
+    kHelpContextColorInvGray = 1208,    // ColorInvGray
+    kHelpContextMode = 1209,            // modeChange, modeInv, modeGray, modeInvGray, ColorProcRun
+    kHelpContextHelpOpen = 1301,        // HelpOpen
+    kHelpContextHelpAbout = 1302,       // HelpAbout1
+};
+
+// Help request kinds, as windows raise them.
+enum HelpRequestKind : std::uint16_t {
+    HELP_CONTEXT = 1,        // data: context number
+    HELP_CONTEXTPOPUP = 8,   // data: context number
+    HELP_SETPOPUP_POS = 13,  // data: x in the low, y in the high 16 bits
+    HELP_COMMAND = 258,      // data: address of a zero-terminated UTF-8 text
+};
+
+// The application-wide help file name every help request passes.
+QString applicationHelpFile();
+void setApplicationHelpFile(const QString &helpFile);
+
+// The folder of the running executable followed by the file-name part of
+// `helpFile`.
+QString helpFileBesideExecutable(const QString &helpFile);
+
+// The help command: the page on picking colours while picking is on,
+// otherwise a keyword lookup with an empty keyword (the index is shown).
+void HelpOpenExecute(bool picking);
+
+// Takes every help request; sets callHelp to false and returns true, so the
+// application never does help processing of its own.
+bool ApplicationEvents1Help(std::uint16_t command, std::uintptr_t data, bool &callHelp);
+
+}  // namespace tovi::help
