@@ -43,6 +43,8 @@ public:
         }
         if (n > m_copy->size() - m_pos)
             throw StreamReadError();
+        if (n == 0)
+            return;
         std::memcpy(buffer, m_copy->data() + m_pos, n);
         m_pos += n;
     }
@@ -75,7 +77,7 @@ public:
         if (rest > kMaxRasterBytes)
             invalidBitmap();
         auto copy = std::make_shared<std::vector<std::uint8_t>>(count + std::size_t(rest));
-        std::memcpy(copy->data(), readSoFar, count);
+        std::copy(readSoFar, readSoFar + count, copy->begin());
         m_stream.readExact(copy->data() + count, std::size_t(rest));
         m_copy = std::move(copy);
         m_pos = count;

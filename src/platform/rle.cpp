@@ -112,7 +112,8 @@ std::shared_ptr<Raster> Raster::createDeviceFromBmp(const BitmapInfoHeader &head
     auto independent = createIndependent(header, masks, colorTable);
     if (!independent)
         return nullptr;
-    std::memcpy(independent->bits(), bits.data(), std::min(bits.size(), independent->imageBytes()));
+    if (!bits.empty())
+        std::memcpy(independent->bits(), bits.data(), std::min(bits.size(), independent->imageBytes()));
     auto raster = createDevice(independent->width(), independent->height());
     copyWithConversion(*independent, *raster, 0, 0);
     return raster;

@@ -1,11 +1,13 @@
 #include "platform/stream.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -76,6 +78,64 @@ int resolveLinks(const std::string &name, std::string &target)
     return ELOOP;
 }
 
+// The temporary files of the writers at work, for removal from a signal
+// handler: fixed storage, and a state per slot so that the handler never reads
+// a name that is being filled in or taken out.
+class UnfinishedFiles {
+public:
+    static constexpr int kSlots = 8;
+
+    int add(const std::string &name) noexcept
+    {
+        if (name.size() >= sizeof(Slot::name))
+            return -1;
+        for (int i = 0; i < kSlots; ++i) {
+            int expected = kFree;
+            if (m_slots[i].state.compare_exchange_strong(expected, kBusy)) {
+                std::memcpy(m_slots[i].name, name.c_str(), name.size() + 1);
+                m_slots[i].state.store(kReady);
+                return i;
+            }
+        }
+        return -1;
+    }
+
+    void remove(int slot) noexcept
+    {
+        if (slot >= 0)
+            m_slots[slot].state.store(kFree);
+    }
+
+    void unlinkAll() noexcept
+    {
+        for (auto &slot : m_slots) {
+            int expected = kReady;
+            if (slot.state.compare_exchange_strong(expected, kBusy)) {
+                ::unlink(slot.name);
+                slot.state.store(kFree);
+            }
+        }
+    }
+
+private:
+    enum { kFree, kBusy, kReady };
+    struct Slot {
+        std::atomic<int> state{kFree};
+        char name[PATH_MAX];
+    };
+    Slot m_slots[kSlots];
+};
+
+UnfinishedFiles g_unfinishedFiles;
+
+void removeUnfinishedFilesAndEnd(int signalNumber)
+{
+    removeUnfinishedFiles();
+    // The handler was installed with SA_RESETHAND: the signal now does what
+    // it would have done without us.
+    ::raise(signalNumber);
+}
+
 mode_t currentUmask()
 {
     const mode_t mask = ::umask(0);
@@ -106,6 +166,8 @@ std::size_t MemoryStream::read(void *buffer, std::size_t n)
     if (m_position >= m_data.size())
         return 0;
     const std::size_t count = std::min<std::uint64_t>(n, m_data.size() - m_position);
+    if (count == 0)
+        return 0;
     std::memcpy(buffer, m_data.data() + m_position, count);
     m_position += count;
     return count;
@@ -215,10 +277,12 @@ SafeFileWriter::SafeFileWriter(const std::string &fileName)
         // short enough for the longest file name.
         std::string pattern = folderOf(m_target) + "/." + baseNameOf(m_target).substr(0, kMaxTempStem) + ".tovi-XXXXXX";
         m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (m_fd < 0)
+        if (m_fd < 0) {
             code = errno;
-        else
+        } else {
             m_tempName = pattern;
+            m_unfinishedSlot = g_unfinishedFiles.add(pattern);
+        }
     }
     if (code == 0 && ::flock(m_fd, LOCK_EX) != 0)
         code = errno;
@@ -252,8 +316,10 @@ void SafeFileWriter::discard()
     }
     if (!m_tempName.empty()) {
         ::unlink(m_tempName.c_str());
+        g_unfinishedFiles.remove(m_unfinishedSlot);
         m_tempName.clear();
     }
+    m_unfinishedSlot = -1;
     if (m_originalFd >= 0) {
         ::close(m_originalFd);
         m_originalFd = -1;
@@ -300,6 +366,8 @@ void SafeFileWriter::commit()
         discard();
         throw FileCreateError(fileCreateMessage(m_fileName, code));
     }
+    g_unfinishedFiles.remove(m_unfinishedSlot);
+    m_unfinishedSlot = -1;
     m_tempName.clear();
     // The rename itself is made durable by flushing the folder; a file system
     // that can't flush folders has nothing more to offer.
@@ -355,6 +423,23 @@ std::string fullPathName(const std::string &name)
     if (!name.empty() && name.back() == '/')
         full += '/';
     return full;
+}
+
+// ---------------------------------------------------------------- Interruptions
+
+void removeUnfinishedFiles() noexcept
+{
+    g_unfinishedFiles.unlinkAll();
+}
+
+void removeUnfinishedFilesOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = removeUnfinishedFilesAndEnd;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signalNumber, &action, nullptr);
 }
 
 }  // namespace tovi::platform
