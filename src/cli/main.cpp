@@ -58,8 +58,8 @@ int run(const cli::BatchOptions &options)
     } yesToAll;
     process::BatchAsker &asker = options.yesToAll ? static_cast<process::BatchAsker &>(yesToAll) : terminalAsker;
 
-    reporter.printTitle();
     try {
+        reporter.printTitle();
         const auto summary = process::batchProcess(names, options.settings, asker, reporter);
         return summary.failed > 0 ? cli::kExitFailedFile : cli::kExitOk;
     } catch (const std::bad_alloc &) {
@@ -92,5 +92,8 @@ int main(int argc, char **argv)
     }
     if (refuseFolders(options.files))
         return cli::kExitUsage;
+    // Ctrl+C in the middle of a file leaves that file as it was and no
+    // temporary file beside it.
+    platform::removeUnfinishedFilesOnSignals();
     return run(options);
 }

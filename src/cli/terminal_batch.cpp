@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "platform/errors.h"
+
 namespace tovi::cli {
 
 using process::BatchAnswer;
@@ -111,8 +115,9 @@ void TerminalReporter::abandoned()
 void TerminalReporter::printLine(const std::string &line)
 {
     clearProgress();
-    std::fprintf(m_output, "%s\n", line.c_str());
-    std::fflush(m_output);
+    // A run whose record can't be written must not go on overwriting files.
+    if (std::fprintf(m_output, "%s\n", line.c_str()) < 0 || std::fflush(m_output) != 0)
+        throw Error("標準出力に書き込めません。" + systemErrorText(errno));
 }
 
 void TerminalReporter::clearProgress()

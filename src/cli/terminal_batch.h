@@ -28,7 +28,7 @@ private:
 };
 
 // Prints each result line at once, so that a run ended by an error still shows
-// what was done before it. Shows which file is being worked on, on `progress`
+// what was done before it. A line that can't be written ends the run. Shows which file is being worked on, on `progress`
 // when that is a terminal.
 class TerminalReporter : public process::BatchReporter {
 public:

@@ -93,6 +93,7 @@ private:
     std::string m_tempName;
     int m_fd = -1;          // the temporary file
     int m_originalFd = -1;  // the target while it is replaced, locked exclusively
+    int m_unfinishedSlot = -1;
     std::uint64_t m_position = 0;
     bool m_failed = false;
 };
@@ -100,5 +101,13 @@ private:
 // The absolute form of a name: current folder prepended, "." and ".." folded,
 // links not resolved.
 std::string fullPathName(const std::string &name);
+
+// Removes the temporary files of writers that haven't committed; safe to call
+// from a signal handler.
+void removeUnfinishedFiles() noexcept;
+// Makes SIGINT, SIGTERM and SIGHUP remove those files before they end the
+// program as they would have, so that an interrupted run leaves no temporary
+// file behind.
+void removeUnfinishedFilesOnSignals();
 
 }  // namespace tovi::platform

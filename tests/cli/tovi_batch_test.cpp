@@ -29,6 +29,7 @@ struct RunOptions {
     std::string input;           // standard input
     std::string folder;          // the current folder, when not empty
     bool errorOnTerminal = false;  // standard error on a pseudo-terminal
+    std::string output;          // standard output into this file instead
 };
 
 RunOptions withInput(std::string input)
@@ -82,7 +83,8 @@ Result runBatch(const std::vector<std::string> &arguments, const RunOptions &opt
     const pid_t child = ::fork();
     if (child == 0) {
         const int in = ::open(io.file("in").c_str(), O_RDONLY);
-        const int out = ::open(io.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const std::string outName = options.output.empty() ? io.file("out") : options.output;
+        const int out = ::open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = options.errorOnTerminal ? ::open(terminalName.c_str(), O_RDWR | O_NOCTTY)
                                                 : ::open(io.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
@@ -100,8 +102,10 @@ Result runBatch(const std::vector<std::string> &arguments, const RunOptions &opt
     int status = 0;
     EXPECT_EQ(::waitpid(child, &status, 0), child);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    const Bytes out = test::readFile(io.file("out"));
-    result.out.assign(out.begin(), out.end());
+    if (options.output.empty()) {
+        const Bytes out = test::readFile(io.file("out"));
+        result.out.assign(out.begin(), out.end());
+    }
     if (options.errorOnTerminal) {
         ::fcntl(terminal, F_SETFL, O_NONBLOCK);
         result.err = readAll(terminal);
@@ -381,6 +385,17 @@ TEST_F(ToviBatchTest, AMissingFileEndsTheRun)
     const auto result = runBatch({"-y", path("gone.bmp")});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, "tovi-batch: ファイル \"" + path("gone.bmp") + "\" は開けません。No such file or directory\n");
+}
+
+TEST_F(ToviBatchTest, AResultThatCantBeWrittenEndsTheRunBeforeAnyFileIsTouched)
+{
+    const auto name = add("1.bmp");
+    RunOptions options;
+    options.output = "/dev/full";
+    const auto result = runBatch({"-y", name}, options);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "tovi-batch: 標準出力に書き込めません。No space left on device\n");
+    EXPECT_TRUE(unchanged(name));
 }
 
 TEST_F(ToviBatchTest, AnEmptyFileIsProcessedAndStaysEmpty)

@@ -416,6 +416,44 @@ TEST(SafeFileWriterTest, ALongFileNameStillFindsRoomForTheTemporaryFile)
     EXPECT_EQ(test::listFolder(dir.path()).size(), 1u);
 }
 
+TEST(SafeFileWriterTest, AnInterruptedWriteLeavesNoTemporaryFile)
+{
+    TempDir dir;
+    const auto name = dir.file("pic.bmp");
+    test::writeFile(name, "original");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        removeUnfinishedFilesOnSignals();
+        SafeFileWriter writer(name);
+        writer.writeExact("half a pic", 10);
+        ::raise(SIGTERM);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the signal still ends the program";
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_EQ(test::readFile(name), bytesOf("original"));
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"pic.bmp"});
+}
+
+TEST(SafeFileWriterTest, RemovingUnfinishedFilesSparesCommittedOnes)
+{
+    TempDir dir;
+    {
+        SafeFileWriter done(dir.file("done.bmp"));
+        writeAll(done, "done");
+        done.commit();
+    }
+    SafeFileWriter open(dir.file("open.bmp"));
+    writeAll(open, "open");
+    EXPECT_EQ(test::listFolder(dir.path()).size(), 2u);
+    removeUnfinishedFiles();
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"done.bmp"});
+    EXPECT_EQ(test::readFile(dir.file("done.bmp")), bytesOf("done"));
+}
+
 // ---------------------------------------------------------------------------
 // Full path names
 
