@@ -69,42 +69,77 @@ private:
     ColorRef m_c2;
 };
 
-// 24 bits in place: the copy into 24 bits and back is exact.
-void process24(Raster &raster, const PixelRule &rule)
+// The rule with its mode fixed at compile time, for the pixel loops.
+template <int Mode>
+struct FixedRule {
+    std::uint32_t c1;
+    std::uint32_t c2;
+
+    void operator()(std::uint8_t *p) const
+    {
+        if constexpr (Mode == kModeSwap) {
+            const std::uint32_t v = p[2] | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[0]) << 16);
+            // Colour 1 is tested first, so equal colours change nothing.
+            std::uint32_t out;
+            if (v == c1)
+                out = c2;
+            else if (v == c2)
+                out = c1;
+            else
+                return;
+            p[0] = std::uint8_t(out >> 16);
+            p[1] = std::uint8_t(out >> 8);
+            p[2] = std::uint8_t(out);
+        } else if constexpr (Mode == kModeInvert) {
+            p[0] = std::uint8_t(~p[0]);
+            p[1] = std::uint8_t(~p[1]);
+            p[2] = std::uint8_t(~p[2]);
+        } else if constexpr (Mode == kModeGray || Mode == kModeInvertGray) {
+            unsigned y = (unsigned(p[0]) + p[1] + p[2]) / 3;
+            if constexpr (Mode == kModeInvertGray)
+                y = 255 - y;
+            p[0] = p[1] = p[2] = std::uint8_t(y);
+        }
+    }
+};
+
+template <int Mode, std::size_t Step>
+void processRows(Raster &raster, std::uint32_t c1, std::uint32_t c2)
 {
-    const std::size_t bytes = std::size_t(raster.width()) * 3;
+    const FixedRule<Mode> rule{c1, c2};
+    const std::size_t bytes = std::size_t(raster.width()) * Step;
     for (int y = 0; y < raster.height(); ++y) {
         std::uint8_t *row = raster.scanLine(y);
-        if (rule.mode() == kModeInvert) {
-            for (std::size_t i = 0; i < bytes; ++i)
-                row[i] = std::uint8_t(~row[i]);
-            continue;
+        for (std::size_t i = 0; i < bytes; i += Step) {
+            rule(row + i);
+            if constexpr (Step == 4)
+                row[i + 3] = 0;
         }
-        for (std::size_t i = 0; i < bytes; i += 3)
-            rule.apply(row[i], row[i + 1], row[i + 2]);
     }
 }
 
-// 32 bits with blue, green, red bytes: exact colours, fourth byte 0.
-void process32(Raster &raster, const PixelRule &rule)
+// 24 bits in place: the copy into 24 bits and back is exact. 32 bits with
+// blue, green, red bytes likewise, with the fourth byte cleared as the copy
+// back writes it.
+template <std::size_t Step>
+void processBytes(Raster &raster, int mode, std::uint32_t c1, std::uint32_t c2)
 {
-    const std::size_t pixels = std::size_t(raster.width());
-    for (int y = 0; y < raster.height(); ++y) {
-        auto *row = raster.scanLine(y);
-        if (rule.mode() == kModeInvert) {
-            for (std::size_t i = 0; i < pixels; ++i) {
-                std::uint32_t v;
-                std::memcpy(&v, row + 4 * i, 4);
-                v = ~v & 0x00FFFFFF;
-                std::memcpy(row + 4 * i, &v, 4);
-            }
-            continue;
-        }
-        for (std::size_t i = 0; i < pixels; ++i) {
-            std::uint8_t *p = row + 4 * i;
-            rule.apply(p[0], p[1], p[2]);
-            p[3] = 0;
-        }
+    switch (mode) {
+    case kModeSwap:
+        processRows<kModeSwap, Step>(raster, c1, c2);
+        return;
+    case kModeInvert:
+        processRows<kModeInvert, Step>(raster, c1, c2);
+        return;
+    case kModeGray:
+        processRows<kModeGray, Step>(raster, c1, c2);
+        return;
+    case kModeInvertGray:
+        processRows<kModeInvertGray, Step>(raster, c1, c2);
+        return;
+    default:
+        processRows<0, Step>(raster, c1, c2);
+        return;
     }
 }
 
@@ -233,10 +268,10 @@ void processColors(Bitmap &picture, int mode, ColorRef color1, ColorRef color2)
     const std::shared_ptr<Raster> raster = picture.beginPixelChange();
     switch (raster->bitsPerPixel()) {
     case 24:
-        process24(*raster, rule);
+        processBytes<3>(*raster, mode, resolveColor(color1), resolveColor(color2));
         break;
     case 32:
-        process32(*raster, rule);
+        processBytes<4>(*raster, mode, resolveColor(color1), resolveColor(color2));
         break;
     case 16:
         process16(*raster, rule);
