@@ -102,6 +102,7 @@ HelpWindow::HelpWindow(const QString &helpFilePath) : m_helpFilePath(helpFilePat
     // Help windows have no owner and must not keep the program running once
     // its main window has closed.
     setAttribute(Qt::WA_QuitOnClose, false);
+    setObjectName(QStringLiteral("helpWindow"));
     setWindowTitle(QStringLiteral("ヘルプ"));
     setWindowIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
     buildUi();

@@ -157,7 +157,10 @@ public:
 private:
     static bool menuKey(QObject *watched, QKeyEvent *event)
     {
-        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        // Keys of an open menu go to the menu window itself (the deepest one
+        // open), or to a widget inside it.
+        auto *widget = qobject_cast<QWidget *>(watched);
+        auto *menu = widget ? qobject_cast<QMenu *>(widget->window()) : nullptr;
         if (!menu || !isHelpKey(event))
             return false;
         if (event->type() == QEvent::ShortcutOverride) {
@@ -165,9 +168,6 @@ private:
             event->accept();
             return true;
         }
-        auto *widget = qobject_cast<QWidget *>(watched);
-        if (!widget || (widget != menu && !menu->isAncestorOf(widget)))
-            return false;
         menuHelpRequest(menu);
         return true;
     }
