@@ -13,6 +13,34 @@ namespace tovi::picture {
 using namespace platform;
 using namespace bmp;
 
+namespace {
+
+// The rows of a device raster, bottom row first, in a few large writes.
+void writeDeviceRowsBottomUp(Stream &stream, const Raster &raster)
+{
+    constexpr std::size_t kChunkBytes = std::size_t{8} << 20;
+    const std::size_t row = raster.rowBytes();
+    const std::size_t rowsPerChunk = std::max<std::size_t>(1, kChunkBytes / row);
+    std::vector<std::uint8_t> chunk(std::min(rowsPerChunk, std::size_t(raster.height())) * row);
+    int next = raster.height() - 1;
+    while (next >= 0) {
+        std::size_t used = 0;
+        for (std::size_t i = 0; i < rowsPerChunk && next >= 0; ++i, --next, used += row) {
+            const std::uint8_t *from = raster.scanLine(next);
+            std::uint8_t *to = chunk.data() + used;
+            for (std::size_t x = 0; x < row; x += 4) {
+                to[x] = from[x];
+                to[x + 1] = from[x + 1];
+                to[x + 2] = from[x + 2];
+                to[x + 3] = 0;
+            }
+        }
+        stream.writeExact(chunk.data(), used);
+    }
+}
+
+}  // namespace
+
 void Bitmap::saveToStream(Stream &stream) const
 {
     // An unchanged picture from a compressed file is written back as read.
@@ -23,7 +51,20 @@ void Bitmap::saveToStream(Stream &stream) const
     std::shared_ptr<const Raster> raster = m_raster;
     BitmapInfoHeader info = m_header;
     ChannelMasks masks = m_masks;
-    if (raster && raster->isDevice()) {
+    // A colour device raster already holds the bytes of a 32-bit file (blue,
+    // green, red, 0), only top-down: its rows are written in reverse order
+    // below instead of through a second full copy of the picture.
+    const bool deviceRows = raster && raster->isDevice() && !raster->isMonochromeDevice();
+    if (deviceRows) {
+        info = {};
+        info.size = kInfoHeaderBytes;
+        info.width = raster->width();
+        info.height = raster->height();
+        info.planes = 1;
+        info.bitCount = std::uint16_t(kDisplayBitsPerPixel);
+        info.compression = kBiRgb;
+        masks = {};
+    } else if (raster && raster->isDevice()) {
         raster = makeIndependentFromDevice();
         info = raster->header();
         masks = {};
@@ -71,7 +112,8 @@ void Bitmap::saveToStream(Stream &stream) const
         writeLe32(p, kInfoHeaderBytes);
         writeLe32(p + 4, std::uint32_t(raster->width()));
         // The sign keeps the row order as stored.
-        writeLe32(p + 8, std::uint32_t(raster->topDown() ? -raster->height() : raster->height()));
+        const bool topDown = raster->topDown() && !deviceRows;
+        writeLe32(p + 8, std::uint32_t(topDown ? -raster->height() : raster->height()));
         writeLe16(p + 12, 1);
         writeLe16(p + 14, std::uint16_t(bits));
         writeLe32(p + 16, info.compression);
@@ -95,7 +137,10 @@ void Bitmap::saveToStream(Stream &stream) const
     writeLe32(fileHeader + 10, std::uint32_t(kFileHeaderBytes + block.size()));
     block.insert(block.begin(), fileHeader, fileHeader + kFileHeaderBytes);
     stream.writeExact(block.data(), block.size());
-    stream.writeExact(raster->bits(), imageBytes);
+    if (deviceRows)
+        writeDeviceRowsBottomUp(stream, *raster);
+    else
+        stream.writeExact(raster->bits(), imageBytes);
 }
 
 void Bitmap::saveToFile(const std::string &fileName) const

@@ -36,8 +36,7 @@ public:
             const unsigned value = data[pos + 1];
             pos += 2;
             if (count > 0) {
-                for (unsigned i = 0; i < count; ++i)
-                    put(m_fourBits ? ((i & 1) ? value & 0x0F : value >> 4) : value);
+                encodedRun(count, value);
                 continue;
             }
             switch (value) {
@@ -56,13 +55,10 @@ public:
                 break;
             default: {  // absolute run of `value` pixels, padded to a 16-bit boundary
                 const std::size_t bytes = m_fourBits ? (value + 1) / 2 : value;
-                for (unsigned i = 0; i < value; ++i) {
-                    const std::size_t at = pos + (m_fourBits ? i / 2 : i);
-                    if (at >= size)
-                        return;
-                    const unsigned byte = data[at];
-                    put(m_fourBits ? ((i & 1) ? byte & 0x0F : byte >> 4) : byte);
-                }
+                const std::size_t available = std::min(bytes, size - pos);
+                absoluteRun(std::min<std::size_t>(value, m_fourBits ? available * 2 : available), data.data() + pos);
+                if (available < bytes)
+                    return;
                 pos += (bytes + 1) & ~std::size_t{1};
                 break;
             }
@@ -71,15 +67,42 @@ public:
     }
 
 private:
-    // Pixels past a row's end or the last row are dropped.
-    void put(unsigned index)
+    // The part of a run that fits in the current row; the rest is dropped.
+    int fitting(std::size_t count) const
     {
-        if (m_x < m_target.width() && m_y < m_target.height()) {
-            auto *row = reinterpret_cast<std::uint32_t *>(m_target.scanLine(m_target.height() - 1 - m_y));
-            row[m_x] = m_colors[index & 0xFF];
+        return int(std::min<std::size_t>(count, std::size_t(m_target.width() - m_x)));
+    }
+
+    std::uint32_t *rowStart() const
+    {
+        return reinterpret_cast<std::uint32_t *>(m_target.scanLine(m_target.height() - 1 - m_y));
+    }
+
+    void encodedRun(unsigned count, unsigned value)
+    {
+        const int n = fitting(count);
+        if (n <= 0)
+            return;
+        std::uint32_t *row = rowStart() + m_x;
+        if (!m_fourBits) {
+            std::fill(row, row + n, m_colors[value]);
+        } else {
+            const std::uint32_t pair[2] = {m_colors[value >> 4], m_colors[value & 0x0F]};
+            for (int i = 0; i < n; ++i)
+                row[i] = pair[i & 1];
         }
-        ++m_x;
-        m_x = std::min(m_x, m_target.width());
+        m_x += n;
+    }
+
+    void absoluteRun(std::size_t count, const std::uint8_t *bytes)
+    {
+        const int n = fitting(count);
+        if (n <= 0)
+            return;
+        std::uint32_t *row = rowStart() + m_x;
+        for (int i = 0; i < n; ++i)
+            row[i] = m_colors[m_fourBits ? ((i & 1) ? bytes[i / 2] & 0x0F : bytes[i / 2] >> 4) : bytes[i]];
+        m_x += n;
     }
 
     Raster &m_target;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <algorithm>
 #include <filesystem>
 
 #include "picture/bitmap.h"
@@ -128,6 +129,28 @@ TEST(WhatComesOut, ChangedCompressedFilesBecomeUncompressed32BitWithTheirColours
     EXPECT_EQ(le32(bytes, 10), 14u + 40 + 252 * 4);       // pixels after the optional table
     EXPECT_EQ(b.pixelFormat(), PixelFormat::Device);      // still, as the picture reports it
     EXPECT_EQ(readBytes(bytes).pixelFormat(), PixelFormat::Bit32);
+}
+
+TEST(WhatComesOut, DevicePicturesAreWrittenAsBottomUp32BitFiles)
+{
+    // Taller than one write chunk, with stray fourth bytes.
+    Bitmap b;
+    b.setWidth(700);
+    b.setHeight(3100);
+    ASSERT_EQ(b.pixelFormat(), PixelFormat::Device);
+    for (int y = 0; y < b.height(); ++y) {
+        std::uint8_t *row = b.scanLine(y);
+        for (int i = 0; i < b.width() * 4; ++i)
+            row[i] = std::uint8_t(i * 7 + y);
+    }
+    const test::Bytes bytes = written(b);
+    const auto independent = b.makeIndependentFromDevice();
+    ASSERT_FALSE(independent->topDown());
+    EXPECT_EQ(std::int32_t(le32(bytes, 22)), 3100);
+    EXPECT_EQ(bmp::readLe16(bytes.data() + 28), 32);
+    const std::size_t offset = le32(bytes, 10);
+    ASSERT_EQ(bytes.size() - offset, independent->imageBytes());
+    EXPECT_TRUE(std::equal(bytes.begin() + std::ptrdiff_t(offset), bytes.end(), independent->bits()));
 }
 
 TEST(WhatComesOut, CoreHeaderFilesStayCoreHeaderFiles)
