@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libchm-dev fp-utils
   xvfb xauth xdotool xclip imagemagick fonts-ipafont-gothic
-  desktop-file-utils man-db dpkg-dev
+  desktop-file-utils man-db dpkg-dev librsvg2-bin
 )
 
 missing=()
