@@ -8,6 +8,7 @@
 #include <QTextDocument>
 
 #include "platform/system_colors.h"
+#include "process/batch.h"
 #include "ui/batch/system_color.h"
 
 namespace tovi::ui {
@@ -15,7 +16,6 @@ namespace tovi::ui {
 namespace {
 
 const QString kCaption = QStringLiteral("連続処理結果");
-const QString kTitleLine = QStringLiteral("Tovi for XP 連続処理の結果");
 
 constexpr int kViewHeight = 247;
 const QRect kButtonRect(176, 256, 75, 25);
@@ -82,6 +82,7 @@ TResultForm::TResultForm(QWidget *mainWindow)
 
     Button1->setGeometry(kButtonRect);
     Button1->setDefault(true);
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
 
     RichEdit1->setGeometry(0, 0, kClientWidth, kViewHeight);
     QPalette viewColors = RichEdit1->palette();
@@ -102,7 +103,7 @@ void TResultForm::FormCreate()
     m_insertion = QTextCharFormat();
     m_insertion.setFont(font());
     m_insertion.setForeground(sysQColor(platform::kColorWindowText));
-    appendLine(kTitleLine);
+    appendLine(QString::fromUtf8(process::kBatchResultTitle));
     FadingIn = true;
 }
 
