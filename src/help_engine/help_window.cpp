@@ -28,6 +28,7 @@ constexpr int kIndexItemRole = Qt::UserRole;  // index item: position in the ind
 constexpr int kWindowWidth = 840;
 constexpr int kWindowHeight = 600;
 constexpr int kNavigationWidth = 250;
+constexpr int kPageMargin = 12;
 
 QString pageOf(const SitemapItem &item)
 {
@@ -139,6 +140,7 @@ void HelpWindow::buildUi()
     indexLabel->setBuddy(m_indexSearch);
     m_index = new QTreeWidget;
     m_index->setHeaderHidden(true);
+    m_index->setRootIsDecorated(false);
     m_index->setObjectName(QStringLiteral("index"));
     m_indexShow = new QPushButton(QStringLiteral("表示(&D)"));
     auto *indexLayout = new QVBoxLayout(m_indexPage);
@@ -156,6 +158,7 @@ void HelpWindow::buildUi()
 
     m_browser = new HelpBrowser;
     m_browser->setObjectName(QStringLiteral("page"));
+    m_browser->document()->setDocumentMargin(kPageMargin);
 
     auto *splitter = new QSplitter;
     splitter->addWidget(m_tabs);
