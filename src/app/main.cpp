@@ -1,0 +1,22 @@
+// The window program: sets the application's title and help file, creates
+// the main window and runs until it closes.
+
+#include "ui/main/application.h"
+#include "ui/main/image_list.h"
+#include "ui/main/main_form.h"
+#include "ui/main/palette_colors.h"
+
+int main(int argc, char **argv)
+{
+    using namespace tovi::ui;
+
+    TApplication application(argc, argv);
+    setApplicationTitle(QString::fromUtf8(kApplicationTitle));
+    setApplicationHelpFile(QString::fromUtf8(kHelpFileName));
+    QApplication::setWindowIcon(applicationIcon());
+    loadSystemColors(QApplication::palette());
+
+    TMainForm mainForm(QApplication::arguments().mid(1));
+    mainForm.show();
+    return application.exec();
+}

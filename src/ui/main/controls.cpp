@@ -1,0 +1,413 @@
+#include "ui/main/controls.h"
+
+#include <QAbstractEventDispatcher>
+#include <QActionEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOption>
+
+#include <algorithm>
+
+#include "platform/system_colors.h"
+#include "ui/main/application.h"
+#include "ui/main/image_list.h"
+#include "ui/main/palette_colors.h"
+
+namespace tovi::ui {
+
+using platform::ColorRef;
+
+QString shortHint(const QString &hint)
+{
+    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
+    return bar < 0 ? hint : hint.left(bar);
+}
+
+QString longHint(const QString &hint)
+{
+    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
+    return bar < 0 ? hint : hint.mid(bar + 1);
+}
+
+// ---------------------------------------------------------------------------
+
+TAction::TAction(const QString &name, const TImageList *images, QObject *parent)
+    : QAction(parent), m_images(images)
+{
+    setObjectName(name);
+}
+
+void TAction::setImageIndex(int index)
+{
+    m_imageIndex = index;
+    setIcon(m_images ? m_images->icon(index) : QIcon());
+}
+
+void TAction::setHint(const QString &hint)
+{
+    m_hint = hint;
+    setToolTip(shortHint(hint));
+    setStatusTip(longHint(hint));
+}
+
+TActionList::TActionList(QObject *parent) : QObject(parent)
+{
+    if (auto *dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TActionList::updateAll);
+}
+
+void TActionList::add(TAction *action)
+{
+    m_actions.append(action);
+    connect(action, &QAction::triggered, this, [this, action] { execute(action); });
+}
+
+void TActionList::updateAction(TAction *action)
+{
+    const bool handled = onUpdate && onUpdate(action);
+    if (!handled && action->onUpdate)
+        action->onUpdate();
+}
+
+void TActionList::updateAll()
+{
+    // Changing an action's state can post events and so bring the loop back
+    // here; one pass at a time is enough.
+    if (m_updating)
+        return;
+    m_updating = true;
+    for (TAction *action : std::as_const(m_actions))
+        runGuarded([&] { updateAction(action); });
+    m_updating = false;
+}
+
+void TActionList::execute(TAction *action)
+{
+    runGuarded([&] {
+        updateAction(action);
+        if (action->isEnabled() && action->onExecute)
+            action->onExecute();
+    });
+}
+
+// ---------------------------------------------------------------------------
+
+TToolButton::TToolButton(QWidget *parent) : QToolButton(parent)
+{
+    setAutoRaise(true);
+    setFocusPolicy(Qt::NoFocus);
+    setToolButtonStyle(Qt::ToolButtonIconOnly);
+    setIconSize(QSize(TImageList::kGlyphSize, TImageList::kGlyphSize));
+}
+
+void TToolButton::setAction(TAction *action)
+{
+    setDefaultAction(action);
+    applyHint();
+}
+
+void TToolButton::setOwnHint(const QString &hint)
+{
+    m_ownHint = hint;
+    m_hasOwnHint = true;
+    applyHint();
+}
+
+QString TToolButton::currentHint() const
+{
+    if (m_hasOwnHint)
+        return m_ownHint;
+    const auto *action = dynamic_cast<const TAction *>(defaultAction());
+    return action ? action->hint() : QString();
+}
+
+void TToolButton::actionEvent(QActionEvent *event)
+{
+    QToolButton::actionEvent(event);
+    // The button takes tooltip and status text from its action on every
+    // change; put the halves of the hint that applies back.
+    if (event->type() == QEvent::ActionChanged && event->action() == defaultAction())
+        applyHint();
+}
+
+void TToolButton::applyHint()
+{
+    const QString hint = currentHint();
+    setToolTip(shortHint(hint));
+    setStatusTip(longHint(hint));
+}
+
+TToolSeparator::TToolSeparator(QWidget *parent) : QWidget(parent)
+{
+    setFixedWidth(8);
+}
+
+void TToolSeparator::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    const int x = width() / 2 - 1;
+    p.setPen(toQColor(platform::systemColorValue(platform::kColorBtnShadow)));
+    p.drawLine(x, 2, x, height() - 3);
+    p.setPen(toQColor(platform::systemColorValue(platform::kColorBtnHighlight)));
+    p.drawLine(x + 1, 2, x + 1, height() - 3);
+}
+
+TToolBar::TToolBar(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TToolBar::paintEvent(QPaintEvent *event)
+{
+    QPainter p(this);
+    if (onCustomDraw)
+        onCustomDraw(p, event->rect());
+}
+
+void TToolBar::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The gradient is stretched over the new size, not extended piecemeal.
+    update();
+}
+
+// ---------------------------------------------------------------------------
+
+TColorPanel::TColorPanel(QWidget *parent) : QFrame(parent)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(1);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TColorPanel::setColor(ColorRef color)
+{
+    if (color == m_color)
+        return;
+    m_color = color;
+    update();
+}
+
+void TColorPanel::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(contentsRect(), toQColor(m_color));
+    // The lowered bevel: shadow along the top and left, highlight along the
+    // bottom and right.
+    const QRect r = rect();
+    p.setPen(toQColor(platform::systemColorValue(platform::kColorBtnShadow)));
+    p.drawLine(r.topLeft(), r.topRight());
+    p.drawLine(r.topLeft(), r.bottomLeft());
+    p.setPen(toQColor(platform::systemColorValue(platform::kColorBtnHighlight)));
+    p.drawLine(r.bottomLeft(), r.bottomRight());
+    p.drawLine(r.topRight(), r.bottomRight());
+}
+
+void TColorPanel::mousePressEvent(QMouseEvent *event)
+{
+    m_pressed = event->button() == Qt::LeftButton;
+    event->accept();
+}
+
+void TColorPanel::mouseReleaseEvent(QMouseEvent *event)
+{
+    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    m_pressed = false;
+    event->accept();
+    if (click && onClick)
+        onClick();
+}
+
+TStaticText::TStaticText(QWidget *parent) : QLabel(parent)
+{
+    setAutoFillBackground(true);
+    setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void TStaticText::setLook(const QString &text, const QColor &background, const QColor &foreground)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, background);
+    pal.setColor(QPalette::WindowText, foreground);
+    setPalette(pal);
+    setText(text);
+    // The width follows the text.
+    resize(fontMetrics().horizontalAdvance(text) + 2 * margin() + 4, height());
+    if (onResize)
+        onResize();
+}
+
+TColorBar::TColorBar(QWidget *parent) : QWidget(parent) {}
+
+void TColorBar::layoutDocked()
+{
+    if (dockedRight)
+        dockedRight->setGeometry(width() - dockedRight->width(), 0, dockedRight->width(), height() - 2);
+}
+
+void TColorBar::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), toQColor(platform::systemColorValue(platform::kColorBtnFace)));
+    p.setPen(toQColor(platform::systemColorValue(platform::kColorBtnShadow)));
+    p.drawLine(0, height() - 2, width() - 1, height() - 2);
+    p.setPen(toQColor(platform::systemColorValue(platform::kColorBtnHighlight)));
+    p.drawLine(0, height() - 1, width() - 1, height() - 1);
+}
+
+void TColorBar::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutDocked();
+}
+
+// ---------------------------------------------------------------------------
+
+TPaintBox::TPaintBox(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TPaintBox::paintEvent(QPaintEvent *event)
+{
+    QPainter p(this);
+    if (onPaint)
+        onPaint(p, event->rect());
+}
+
+TImage::TImage(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_picture.setOnChange([this] { pictureChanged(); });
+}
+
+const picture::Bitmap *TImage::bitmap() const
+{
+    auto *graphic = dynamic_cast<const picture::BitmapGraphic *>(m_picture.graphic());
+    return graphic ? &const_cast<picture::BitmapGraphic *>(graphic)->bitmap() : nullptr;
+}
+
+void TImage::pictureChanged()
+{
+    m_displayValid = false;
+    m_image = QImage();
+    m_display.reset();
+    const picture::Bitmap *bmp = bitmap();
+    const QSize size = bmp ? QSize(bmp->width(), bmp->height()) : QSize();
+    if (size != this->size())
+        resize(size);
+    if (onLayoutChange)
+        onLayoutChange();
+    update();
+}
+
+const QImage &TImage::displayImage()
+{
+    if (!m_displayValid)
+        renderDisplay();
+    return m_image;
+}
+
+void TImage::renderDisplay()
+{
+    m_displayValid = true;
+    m_image = QImage();
+    m_display.reset();
+    const picture::Bitmap *bmp = bitmap();
+    const platform::Raster *source = bmp ? bmp->raster() : nullptr;
+    if (!source || source->width() == 0 || source->height() == 0)
+        return;
+    m_display = platform::Raster::createDevice(source->width(), source->height());
+    platform::copyWithConversion(*source, *m_display, 0, 0, bmp->brushColor(), bmp->textColor());
+    // Qt treats a 32-bit pixel as opaque only when its unused byte is 0xFF.
+    for (int y = 0; y < m_display->height(); ++y) {
+        auto *row = reinterpret_cast<std::uint32_t *>(m_display->scanLine(y));
+        for (int x = 0; x < m_display->width(); ++x)
+            row[x] |= 0xFF000000u;
+    }
+    m_image = QImage(m_display->scanLine(0), m_display->width(), m_display->height(),
+                     qsizetype(m_display->rowBytes()), QImage::Format_RGB32);
+}
+
+bool TImage::event(QEvent *event)
+{
+    const bool result = QWidget::event(event);
+    if ((event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) && onLayoutChange)
+        onLayoutChange();
+    return result;
+}
+
+void TImage::paintEvent(QPaintEvent *event)
+{
+    QPainter p(this);
+    const QImage &image = displayImage();
+    const QRect exposed = event->rect();
+    if (!image.isNull())
+        p.drawImage(exposed.topLeft(), image, exposed);
+    if (onPainted)
+        onPainted();
+}
+
+void TImage::mousePressEvent(QMouseEvent *event)
+{
+    // Accepting every press keeps the release with this control, as a
+    // captured mouse does.
+    event->accept();
+    if (onMouseDown)
+        onMouseDown(event);
+}
+
+void TImage::mouseMoveEvent(QMouseEvent *event)
+{
+    event->accept();
+    if (onMouseMove)
+        onMouseMove(event);
+}
+
+void TImage::mouseReleaseEvent(QMouseEvent *event)
+{
+    event->accept();
+    if (onMouseUp)
+        onMouseUp(event);
+}
+
+// ---------------------------------------------------------------------------
+
+TScrollBox::TScrollBox(QWidget *parent) : QScrollArea(parent)
+{
+    m_paintBox = new TPaintBox(nullptr);
+    m_image = new TImage(m_paintBox);
+    m_image->hide();
+    setWidgetResizable(true);
+    setWidget(m_paintBox);
+    m_paintBox->setAutoFillBackground(false);
+    m_image->onLayoutChange = [this] {
+        updateRange();
+        m_paintBox->update();
+    };
+}
+
+QSize TScrollBox::scrollRange() const
+{
+    if (m_image->isHidden())
+        return QSize(0, 0);
+    return QSize(m_image->x() + m_image->width(), m_image->y() + m_image->height());
+}
+
+void TScrollBox::updateRange()
+{
+    // The scroll area keeps the painter at least as large as the visible
+    // part; the minimum size makes it reach the picture's edges.
+    m_paintBox->setMinimumSize(scrollRange());
+}
+
+void TScrollBox::resizeEvent(QResizeEvent *event)
+{
+    QScrollArea::resizeEvent(event);
+    updateRange();
+}
+
+}  // namespace tovi::ui

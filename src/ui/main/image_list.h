@@ -1,0 +1,45 @@
+#pragma once
+// ImageList1: the glyphs of the main window's actions, 16 by 16 pixels on a
+// transparent background, drawn in code for this program. The four mode
+// glyphs sit at the indexes equal to the processing mode codes (19 to 22),
+// which is how the run button shows the current mode.
+
+#include <QIcon>
+#include <QImage>
+#include <QVector>
+
+namespace tovi::ui {
+
+class TImageList {
+public:
+    static constexpr int kGlyphSize = 16;
+    static constexpr int kCount = 23;
+
+    // Glyph indexes that actions show.
+    static constexpr int kOpenFolder = 7;
+    static constexpr int kFloppyDisk = 8;
+    static constexpr int kEyedropper = 15;
+    static constexpr int kCopy = 16;
+    static constexpr int kPaste = 17;
+    static constexpr int kHelpBook = 18;
+    static constexpr int kModeSwap = 19;
+    static constexpr int kModeInvert = 20;
+    static constexpr int kModeGray = 21;
+    static constexpr int kModeInvertGray = 22;
+
+    TImageList();
+
+    int count() const { return int(m_glyphs.size()); }
+    // An empty image or icon for an index outside the list.
+    QImage image(int index) const;
+    QIcon icon(int index) const;
+
+private:
+    QVector<QImage> m_glyphs;
+    QVector<QIcon> m_icons;
+};
+
+// The program's window icon: the swap glyph's two squares, at 16 and 32 pixels.
+QIcon applicationIcon();
+
+}  // namespace tovi::ui

@@ -1,0 +1,198 @@
+#pragma once
+// TMainForm: the program's one main window. Its tool bar, colour bar, scroll
+// area and status bar, the menus and actions, the picture view with colour
+// picking, and the operations other windows call (ProcessColors,
+// BatchProcess, SetFileName, ShowPicture, NoSupportGraphic).
+//
+// The class is split by concern over several files:
+//   main_form.cpp          start-up, layout, menus, caption
+//   main_form_actions.cpp  actions, enabling rules, modes, colour selection, processing
+//   main_form_view.cpp     picture view, background gradients, colour picking
+//   main_form_files.cpp    opening, saving, drops and the clipboard
+//   main_form_batch.cpp    the batch run and the several-files command
+//   main_form_about.cpp    the about box command
+//   main_form_help.cpp     the help command and help requests
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+
+#include "picture/bitmap.h"
+#include "picture/pixel_format.h"
+#include "platform/raster.h"
+#include "ui/main/controls.h"
+#include "ui/main/image_list.h"
+
+class QActionGroup;
+class QMenu;
+class QMenuBar;
+class QStatusBar;
+
+namespace tovi::ui {
+
+using platform::ColorRef;
+
+class TMainForm : public QMainWindow {
+public:
+    // `arguments` are the command-line arguments after the program name.
+    explicit TMainForm(const QStringList &arguments = {}, QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // --- Components -------------------------------------------------------
+    TImageList ImageList1;
+    TActionList *ActionList1;
+    TAction *ColorProcRun, *ColorPick1, *ColorPick2, *FileExit1, *HelpAbout1, *OpenPicture1, *SavePicture1,
+        *ColorSelect1, *modeChange, *modeInv, *modeGray, *modeInvGray, *ColorSelectAction1, *ColorSelectAction2,
+        *EditCopy1, *EditPaste1, *ColorChange, *SelectPictures, *HelpOpen, *ColorInv, *ColorGray, *ColorInvGray;
+    QActionGroup *RadioGroup1;
+
+    QMenuBar *MainMenu1;
+    QMenu *FileMenu, *EditMenu, *ModeChangeMenu, *HelpMenu;
+    QMenu *ModeMenu;
+
+    TToolBar *ToolBar1;
+    TToolButton *ToolButton1, *ToolButton9, *ToolButton4, *ToolButton5, *ToolButton7, *ToolButton2, *ToolButton10;
+    TToolSeparator *ToolButton3, *ToolButton6, *ToolButton8;
+
+    TColorBar *Panel1;
+    TColorPanel *ColorPanel1, *ColorPanel2;
+    TStaticText *StaticText1;
+
+    TScrollBox *ScrollBox1;
+    TPaintBox *PaintBox1;
+    TImage *Image1;
+
+    QStatusBar *StatusBar;
+
+    // --- State --------------------------------------------------------------
+    QString fileName() const { return FileName; }
+    // True exactly while a picture is shown (Image1 visible in the view).
+    bool pictureShown() const;
+    ColorRef color1() const { return ColorPanel1->color(); }
+    ColorRef color2() const { return ColorPanel2->color(); }
+    int currentMode() const { return ColorProcRun->imageIndex(); }
+    bool picking() const { return Picking; }
+    bool pickDragging() const { return PickDragging; }
+    int pickTarget() const { return PickTarget; }
+    ColorRef pickSavedColor() const { return PickSavedColor; }
+    // The file names the open and save dialogs start on.
+    QString openDialogFileName() const { return m_openDialogFileName; }
+    void setOpenDialogFileName(const QString &name) { m_openDialogFileName = name; }
+    QString saveDialogFileName() const { return m_saveDialogFileName; }
+    void setSaveDialogFileName(const QString &name) { m_saveDialogFileName = name; }
+
+    // --- Operations -----------------------------------------------------------
+    void SetFileName(const QString &name);
+    void SetProcMode(TAction *modeAction);
+    void ShowPicture();
+    void NoSupportGraphic();
+    void StartColorPick();
+    void EndColorPick();
+    // Fills `rect` with the vertical gradient on `baseColor`; only the rows
+    // that meet `exposed` (all of them when it is empty) are painted.
+    static void DrawGradient(QPainter &canvas, const QRect &rect, ColorRef baseColor, const QRect &exposed = {});
+    void ProcessColors(picture::Bitmap &picture, int mode);
+    void BatchProcess(const QStringList &fileNames);
+    static QString PixelFormatName(picture::PixelFormat format);
+    static QString ModeName(int mode);
+
+    // --- Start-up ---------------------------------------------------------------
+    void FormCreate(const QStringList &arguments);
+    void FormDestroy() {}
+
+    // --- Handlers -----------------------------------------------------------------
+    void ColorProcRunExecute();
+    void ColorChangeExecute();
+    void ColorInvExecute();
+    void ColorGrayExecute();
+    void ColorInvGrayExecute();
+    void modeChangeExecute() { SetProcMode(modeChange); }
+    void modeInvExecute() { SetProcMode(modeInv); }
+    void modeGrayExecute() { SetProcMode(modeGray); }
+    void modeInvGrayExecute() { SetProcMode(modeInvGray); }
+    void ColorSelectAction1Execute();
+    void ColorSelectAction2Execute();
+    void ColorPick1Execute();
+    void ColorPick2Execute();
+    void FileExit1Execute();
+    bool ActionList1Update(TAction *action);
+    void ColorPickUpdate();
+
+    // The colour dialog action: opens the system colour dialog on
+    // ColorSelect1Color; returns false when it could not run.
+    bool ColorSelect1Execute();
+    ColorRef ColorSelect1Color = 0;
+
+    void Image1MouseDown(Qt::MouseButton button, const QPoint &pos);
+    void Image1MouseMove(const QPoint &pos);
+    void Image1MouseUp(Qt::MouseButton button, const QPoint &pos);
+    void FormMouseUp(Qt::MouseButton button);
+    void PaintBox1Paint(QPainter &canvas, const QRect &exposed);
+    void ToolBar1CustomDraw(QPainter &canvas, const QRect &exposed);
+
+    // Files, drops and the clipboard (main_form_files.cpp).
+    void OpenPicture1Execute();
+    void OpenPicture1Accept();
+    void SavePicture1Execute();
+    void SavePicture1Accept();
+    void EditCopy1Execute();
+    void EditPaste1Execute();
+    void EditPaste1Update();
+    void FormDropFiles(const QStringList &fileNames);
+
+    // The several-files command (main_form_batch.cpp).
+    void SelectPicturesExecute();
+    void SelectPicturesAccept(const QStringList &fileNames);
+
+    // The about box (main_form_about.cpp).
+    void HelpAbout1Execute();
+
+    // Help (main_form_help.cpp). The help system plugs in here: HelpOpen
+    // calls the help-open handler, and F1 on an entry of an open menu calls
+    // the menu-help handler with the menu and its highlighted entry (null
+    // when none is). Without handlers help requests do nothing.
+    void HelpOpenExecute();
+    void setHelpOpenHandler(std::function<void()> handler) { m_helpOpenHandler = std::move(handler); }
+    void setMenuHelpHandler(std::function<void(QMenu *menu, QAction *entry)> handler)
+    {
+        m_menuHelpHandler = std::move(handler);
+    }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createColorBar();
+    void createView();
+    void setTargetColor(ColorRef color);
+    TColorPanel *targetPanel() const;
+    void runProcess(int mode);
+    void selectColor(TColorPanel *panel);
+    TAction *newAction(const QString &name, const QString &category, const QString &caption, int glyph,
+                       int helpContext, const QString &hint, std::function<void()> handler);
+
+    QString FileName;
+    bool Picking = false;
+    bool PickDragging = false;
+    int PickTarget = 0;
+    ColorRef PickSavedColor = 0;
+
+    QString m_openDialogFileName;
+    QString m_saveDialogFileName;
+    std::array<QColor, 16> m_customColors;
+    bool m_frameAdjusted = false;
+    std::function<void()> m_helpOpenHandler;
+    std::function<void(QMenu *, QAction *)> m_menuHelpHandler;
+};
+
+}  // namespace tovi::ui

@@ -1,0 +1,23 @@
+#pragma once
+// The bridge between colour values (0x00BBGGRR, system colours allowed) and
+// Qt's colours, and the system-colour table filled from the application's
+// palette.
+
+#include <QColor>
+#include <QPalette>
+
+#include "platform/raster.h"
+
+namespace tovi::ui {
+
+// A colour value as a Qt colour; system colours resolved first.
+QColor toQColor(platform::ColorRef value);
+platform::ColorRef fromQColor(const QColor &color);
+
+// Fills the system colours that the windows use from the palette: button
+// face, highlight, shadow and text, window text, application workspace (the
+// palette's dark role, which Qt's own workspaces are painted with), tooltip
+// text and background.
+void loadSystemColors(const QPalette &palette);
+
+}  // namespace tovi::ui

@@ -1,0 +1,481 @@
+// Actions: the list as stored, the enabling rules on idle and before each
+// action runs, choosing and running the processing mode, the pick commands
+// and colour selection.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QColorDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QTest>
+
+#include "fixture.h"
+#include "platform/errors.h"
+
+namespace tovi::test {
+namespace {
+
+using ui::TAction;
+
+struct ActionRow {
+    const char *name;
+    const char *category;
+    const char *caption;
+    QKeySequence shortcut;
+    int glyph;
+    int help;
+    bool enabled;
+    const char *hint;
+};
+
+TEST(ActionTable, EveryActionAsStored)
+{
+    const std::vector<ActionRow> rows = {
+        {"ColorProcRun", "連続モード", "ColorChange1", {}, 19, 1209, true, ""},
+        {"ColorPick1", "編集", "画像から色1を抽出", {}, 15, 1203, false, "色抽出|画像から色1を抽出する"},
+        {"ColorPick2", "編集", "画像から色2を抽出", {}, 15, 1203, false, "色抽出|画像から色2を抽出する"},
+        {"FileExit1", "ファイル", "終了(&X)", QKeySequence(Qt::ALT | Qt::Key_F4), -1, 1104, true, "終了|アプリケーションの終了"},
+        {"HelpAbout1", "Help", "バージョン情報(&A)...", {}, -1, 1302, true,
+         "バージョン情報|プログラム情報，バージョン番号，および著作権を表示"},
+        {"OpenPicture1", "ダイアログ", "画像を開く(&O)...", QKeySequence(Qt::CTRL | Qt::Key_O), 7, 1101, true, "画像を開く"},
+        {"SavePicture1", "ダイアログ", "画像の保存(&S)...", QKeySequence(Qt::CTRL | Qt::Key_S), 8, 1102, false, "画像の保存"},
+        {"ColorSelect1", "ダイアログ", "色の指定(&C)...", {}, -1, 0, true, "色の指定"},
+        {"modeChange", "連続モード", "色交換モード", {}, 19, 1209, true, "交換モード|画像の色1と色2を交換する"},
+        {"modeInv", "連続モード", "色反転モード", {}, 20, 1209, true, "反転モード|画像の色域を反転する"},
+        {"modeGray", "連続モード", "グレースケールモード", {}, 21, 1209, true,
+         "グレースケールモード|画像をグレースケール|グレースケール(モノトーン)化する"},
+        {"modeInvGray", "連続モード", "反転＆グレースケール", {}, 22, 1209, true,
+         "反転＆グレースケール|画像の色域を反転した上でグレースケール(モノトーン)化する"},
+        {"ColorSelectAction1", "編集", "色1の設定", {}, -1, 1204, true, "色選択|色1を設定する"},
+        {"ColorSelectAction2", "編集", "色2の設定", {}, -1, 1204, true, "色選択|色2を設定する"},
+        {"EditCopy1", "編集", "コピー(&C)", QKeySequence(Qt::CTRL | Qt::Key_C), 16, 1202, false,
+         "コピー|選択範囲をクリップボードにコピー"},
+        {"EditPaste1", "編集", "貼り付け(&P)", QKeySequence(Qt::CTRL | Qt::Key_V), 17, 1201, true,
+         "貼り付け|クリップボードの内容を貼り付ける"},
+        {"ColorChange", "編集", "色交換実行", {}, 19, 1205, false, "交換実行|画像の色1と色2を交換する"},
+        {"SelectPictures", "ダイアログ", "複数画像を処理...", {}, -1, 1103, true, "複数の画像を選択し一度に処理する"},
+        {"HelpOpen", "Help", "ヘルプ(&H)", QKeySequence(Qt::Key_F1), 18, 1301, true, ""},
+        {"ColorInv", "編集", "色反転実行", {}, 20, 1206, false, "反転実行|画像の色域を反転する"},
+        {"ColorGray", "編集", "グレースケール実行", {}, 21, 1207, false, "画像をグレースケール|グレースケール(モノトーン)化する"},
+        {"ColorInvGray", "編集", "反転＆グレースケール", {}, 22, 1208, false,
+         "反転＆グレースケール|画像の色域を反転した上でグレースケール(モノトーン)化する"},
+    };
+    // Before the first idle pass the actions hold their stored state.
+    ui::TMainForm form;
+    const QList<TAction *> &actions = form.ActionList1->actions();
+    ASSERT_EQ(actions.size(), qsizetype(rows.size()));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ActionRow &row = rows[i];
+        const TAction *a = actions[qsizetype(i)];
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(a->objectName(), QString::fromUtf8(row.name));
+        EXPECT_EQ(a->category(), QString::fromUtf8(row.category));
+        EXPECT_EQ(a->text(), QString::fromUtf8(row.caption));
+        EXPECT_EQ(a->shortcut(), row.shortcut);
+        EXPECT_EQ(a->imageIndex(), row.glyph);
+        EXPECT_EQ(a->icon().isNull(), row.glyph < 0);
+        EXPECT_EQ(a->helpContext(), row.help);
+        EXPECT_EQ(a->isEnabled(), row.enabled);
+        EXPECT_FALSE(a->isChecked());
+        EXPECT_EQ(a->hint(), QString::fromUtf8(row.hint));
+    }
+    for (const TAction *a : {form.ColorProcRun, form.ColorSelect1, form.modeInv, form.modeGray, form.modeInvGray,
+                             form.ColorInv, form.ColorGray, form.ColorInvGray})
+        EXPECT_EQ(a->helpType(), TAction::HelpType::Keyword) << a->objectName().toStdString();
+    EXPECT_EQ(form.OpenPicture1->helpType(), TAction::HelpType::Context);
+}
+
+using Enabling = MainFormTest;
+
+const std::vector<const char *> kPictureCommands = {"ColorPick1", "ColorPick2", "ColorChange", "EditCopy1",
+                                                    "SavePicture1", "ColorInv", "ColorGray", "ColorInvGray"};
+
+TAction *actionNamed(ui::TMainForm &form, const char *name)
+{
+    return form.findChild<TAction *>(QString::fromLatin1(name));
+}
+
+TEST_F(Enabling, PictureCommandsFollowWhetherAPictureIsShown)
+{
+    ui::TMainForm &form = start();
+    for (const char *name : kPictureCommands)
+        EXPECT_FALSE(actionNamed(form, name)->isEnabled()) << name;
+    for (QWidget *b : {form.ToolButton4, form.ToolButton5, form.ToolButton2, form.ToolButton10})
+        EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+    EXPECT_TRUE(form.ColorProcRun->isEnabled());
+    EXPECT_TRUE(form.ToolButton7->isEnabled());
+
+    open(writeFile(QStringLiteral("p.bmp"), bmp24Filled(3, 3, 0)));
+    for (const char *name : kPictureCommands)
+        EXPECT_TRUE(actionNamed(form, name)->isEnabled()) << name;
+    for (QWidget *b : {form.ToolButton4, form.ToolButton5, form.ToolButton2, form.ToolButton10})
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+
+    open(writeFile(QStringLiteral("bad.bmp"), Bytes(20, 'x')));
+    for (const char *name : kPictureCommands)
+        EXPECT_FALSE(actionNamed(form, name)->isEnabled()) << name;
+}
+
+TEST_F(Enabling, RunButtonWithoutAPictureDoesNothing)
+{
+    ui::TMainForm &form = start();
+    QTest::mouseClick(form.ToolButton7, Qt::LeftButton);
+    settle();
+    EXPECT_FALSE(form.pictureShown());
+    EXPECT_EQ(form.Image1->bitmap(), nullptr);
+}
+
+TEST_F(Enabling, PasteFollowsTheClipboard)
+{
+    ui::TMainForm &form = start();
+    QApplication::clipboard()->setText(QStringLiteral("text only"));
+    settle();
+    EXPECT_FALSE(form.EditPaste1->isEnabled());
+    EXPECT_FALSE(form.ToolButton9->isEnabled());
+    QImage image(2, 2, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QApplication::clipboard()->setImage(image);
+    settle();
+    EXPECT_TRUE(form.EditPaste1->isEnabled());
+    EXPECT_TRUE(form.ToolButton9->isEnabled());
+    QApplication::clipboard()->clear();
+}
+
+TEST_F(Enabling, DisabledShortcutDoesNotRunItsCommand)
+{
+    ui::TMainForm &form = start();
+    int saves = 0;
+    form.SavePicture1->onExecute = [&] { ++saves; };
+    QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(saves, 0);
+    open(writeFile(QStringLiteral("p.bmp"), bmp24Filled(3, 3, 0)));
+    QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(saves, 1);
+}
+
+TEST_F(Enabling, RulesRunAgainJustBeforeAnActionRuns)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Filled(3, 3, 0))});
+    ASSERT_TRUE(form.ColorChange->isEnabled());
+    int runs = 0;
+    form.ColorChange->onExecute = [&] { ++runs; };
+    // The picture goes away with no idle time in between: the action still
+    // looks enabled, but the rule run just before it stops it.
+    form.NoSupportGraphic();
+    ASSERT_TRUE(form.ColorChange->isEnabled());
+    form.ColorChange->trigger();
+    EXPECT_EQ(runs, 0);
+    EXPECT_FALSE(form.ColorChange->isEnabled());
+}
+
+TEST_F(Enabling, AnErrorInACommandIsShownAndTheWindowGoesOn)
+{
+    ui::TMainForm &form = start();
+    form.OpenPicture1->onExecute = [] { throw FileOpenError("ファイル \"x.bmp\" は開けません。No such file"); };
+    QString text;
+    ModalDriver driver;
+    driver.then([&](QWidget *w) {
+        text = w->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))->text();
+        QTest::keyClick(w, Qt::Key_Return);
+    });
+    QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(text, QStringLiteral("ファイル \"x.bmp\" は開けません。No such file."));
+    EXPECT_TRUE(form.isVisible());
+}
+
+// ---------------------------------------------------------------------------
+
+using Modes = MainFormTest;
+
+// A 2 x 2 picture: red, (0, 0, 2), white, black.
+const std::vector<ColorRef> kFour = {0x000000FF, 0x00020000, 0x00FFFFFF, 0x00000000};
+
+std::vector<ColorRef> pixels(const ui::TMainForm &form)
+{
+    std::vector<ColorRef> out;
+    const picture::Bitmap *b = form.Image1->bitmap();
+    for (int y = 0; y < b->height(); ++y)
+        for (int x = 0; x < b->width(); ++x)
+            out.push_back(b->pixel(x, y));
+    return out;
+}
+
+void chooseFromDropDown(ui::TMainForm &form, TAction *mode)
+{
+    ModalDriver driver;
+    driver.then([&](QWidget *popup) {
+        auto *menu = qobject_cast<QMenu *>(popup);
+        ASSERT_EQ(menu, form.ModeMenu);
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(mode).center());
+    });
+    // The arrow part of the run button opens the mode menu.
+    QTest::mousePress(form.ToolButton7, Qt::LeftButton, {}, QPoint(form.ToolButton7->width() - 4, 10));
+    settle();
+    ASSERT_EQ(driver.handled(), 1);
+}
+
+TEST_F(Modes, ChoosingGrayscaleFromTheDropDownChangesTheRunButtonOnly)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Colors(2, 2, kFour))});
+    ASSERT_EQ(form.ToolButton7->toolTip(), QString());
+    chooseFromDropDown(form, form.modeGray);
+    EXPECT_EQ(form.ColorProcRun->imageIndex(), 21);
+    EXPECT_EQ(form.ColorProcRun->text(), QStringLiteral("グレースケールモード"));
+    EXPECT_EQ(form.ColorProcRun->helpContext(), 1209);
+    EXPECT_EQ(form.ToolButton7->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32),
+              form.ImageList1.image(21).convertToFormat(QImage::Format_ARGB32));
+    EXPECT_EQ(form.ToolButton7->toolTip(), QStringLiteral("グレースケールモード"));
+    // The status text is everything after the first "|", the second one included.
+    EXPECT_EQ(form.ToolButton7->statusTip(), QStringLiteral("画像をグレースケール|グレースケール(モノトーン)化する"));
+    hover(form.ToolButton7, QPoint(8, 8));
+    EXPECT_EQ(form.StatusBar->currentMessage(), QStringLiteral("画像をグレースケール|グレースケール(モノトーン)化する"));
+    // Choosing a mode processes nothing, and no mode action is checked.
+    EXPECT_EQ(pixels(form), kFour);
+    for (TAction *a : {form.modeChange, form.modeInv, form.modeGray, form.modeInvGray})
+        EXPECT_FALSE(a->isChecked());
+
+    QTest::mouseClick(form.ToolButton7, Qt::LeftButton, {}, QPoint(8, 10));
+    settle();
+    // Plain means: (255+0+0)/3 = 85, (2+0+0)/3 = 0.
+    EXPECT_EQ(pixels(form), (std::vector<ColorRef>{0x555555, 0, 0xFFFFFF, 0}));
+}
+
+struct ModeCase {
+    const char *modeAction;
+    std::vector<ColorRef> result;
+};
+
+class RunMode : public MainFormTest, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(RunMode, RunButtonAppliesTheChosenMode)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Colors(2, 2, kFour))});
+    form.findChild<TAction *>(QString::fromLatin1(GetParam().modeAction))->trigger();
+    QTest::mouseClick(form.ToolButton7, Qt::LeftButton, {}, QPoint(8, 10));
+    settle();
+    EXPECT_EQ(pixels(form), GetParam().result);
+    // What is painted is the processed picture.
+    const QImage shown = form.Image1->grab().toImage();
+    EXPECT_EQ(colorAt(shown, 0, 0), GetParam().result[0]);
+    EXPECT_EQ(colorAt(shown, 1, 1), GetParam().result[3]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, RunMode,
+    ::testing::Values(ModeCase{"modeChange", {0x000000FF, 0x00020000, 0x00000000, 0x00FFFFFF}},
+                      ModeCase{"modeInv", {0x00FFFF00, 0x00FDFFFF, 0x00000000, 0x00FFFFFF}},
+                      ModeCase{"modeGray", {0x00555555, 0x00000000, 0x00FFFFFF, 0x00000000}},
+                      ModeCase{"modeInvGray", {0x00AAAAAA, 0x00FFFFFF, 0x00000000, 0x00FFFFFF}}));
+
+struct FixedCase {
+    const char *command;
+    std::vector<ColorRef> result;
+};
+
+class FixedCommand : public MainFormTest, public ::testing::WithParamInterface<FixedCase> {};
+
+TEST_P(FixedCommand, AppliesItsOwnModeWhateverTheCurrentOne)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Colors(2, 2, kFour))});
+    form.modeInv->trigger();
+    settle();
+    // Through its menu entry, as a user chooses it.
+    form.EditMenu->popup(form.mapToGlobal(QPoint(0, 0)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.EditMenu));
+    auto *command = form.findChild<TAction *>(QString::fromLatin1(GetParam().command));
+    QTest::mouseClick(form.EditMenu, Qt::LeftButton, {}, form.EditMenu->actionGeometry(command).center());
+    settle();
+    EXPECT_EQ(pixels(form), GetParam().result);
+    EXPECT_EQ(form.currentMode(), 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, FixedCommand,
+    ::testing::Values(FixedCase{"ColorChange", {0x000000FF, 0x00020000, 0x00000000, 0x00FFFFFF}},
+                      FixedCase{"ColorInv", {0x00FFFF00, 0x00FDFFFF, 0x00000000, 0x00FFFFFF}},
+                      FixedCase{"ColorGray", {0x00555555, 0x00000000, 0x00FFFFFF, 0x00000000}},
+                      FixedCase{"ColorInvGray", {0x00AAAAAA, 0x00FFFFFF, 0x00000000, 0x00FFFFFF}}));
+
+TEST_F(Modes, SwapUsesTheSwatchColoursOfTheMoment)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Colors(2, 2, kFour))});
+    form.ColorPanel1->setColor(0x000000FF);  // red
+    form.ColorPanel2->setColor(0x00020000);
+    QTest::mouseClick(form.ToolButton7, Qt::LeftButton, {}, QPoint(8, 10));
+    settle();
+    EXPECT_EQ(pixels(form), (std::vector<ColorRef>{0x00020000, 0x000000FF, 0x00FFFFFF, 0x00000000}));
+}
+
+// ---------------------------------------------------------------------------
+
+using Hints = MainFormTest;
+
+TEST_F(Hints, ToolButtonsShowTheShortHalfAsTooltipAndTheLongHalfAsStatus)
+{
+    ui::TMainForm &form = start();
+    EXPECT_EQ(form.ToolButton4->toolTip(), QStringLiteral("色抽出"));
+    EXPECT_EQ(form.ToolButton4->statusTip(), QStringLiteral("画像から色1を抽出する"));
+    EXPECT_EQ(form.ToolButton1->toolTip(), QStringLiteral("画像を開く"));
+    EXPECT_EQ(form.ToolButton1->statusTip(), QStringLiteral("画像を開く"));
+    hover(form.ToolButton5, QPoint(8, 8));
+    EXPECT_EQ(form.StatusBar->currentMessage(), QStringLiteral("画像から色2を抽出する"));
+}
+
+TEST_F(Hints, PasteAndCopyButtonsKeepTheirOwnHints)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Filled(2, 2, 0))});
+    QApplication::clipboard()->setImage(QImage(1, 1, QImage::Format_RGB32));
+    settle();
+    QApplication::clipboard()->clear();
+    settle();
+    // Their actions changed state since; the buttons' own hints stay.
+    EXPECT_EQ(form.ToolButton9->toolTip(), QStringLiteral("貼り付け"));
+    EXPECT_EQ(form.ToolButton9->statusTip(), QStringLiteral("クリップボードの画像を貼り付ける"));
+    EXPECT_EQ(form.ToolButton10->toolTip(), QStringLiteral("コピー"));
+    EXPECT_EQ(form.ToolButton10->statusTip(), QStringLiteral("画像をクリップボードにコピー"));
+    EXPECT_EQ(form.EditCopy1->statusTip(), QStringLiteral("選択範囲をクリップボードにコピー"));
+}
+
+TEST_F(Hints, HighlightedMenuEntryShowsItsLongHint)
+{
+    ui::TMainForm &form = start();
+    // The menu title, highlighted as its menu opens, shows its own hint.
+    const QPoint title = form.MainMenu1->actionGeometry(form.EditMenu->menuAction()).center();
+    hover(form.MainMenu1, title);
+    QTest::mouseClick(form.MainMenu1, Qt::LeftButton, {}, title);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.EditMenu));
+    settle();
+    EXPECT_EQ(form.StatusBar->currentMessage(), QStringLiteral("編集コマンド"));
+    hover(form.EditMenu, form.EditMenu->actionGeometry(form.ColorGray).center());
+    EXPECT_EQ(form.EditMenu->activeAction(), form.ColorGray);
+    EXPECT_EQ(form.StatusBar->currentMessage(), QStringLiteral("グレースケール(モノトーン)化する"));
+    hover(form.EditMenu, form.EditMenu->actionGeometry(form.ColorSelectAction1).center());
+    EXPECT_EQ(form.StatusBar->currentMessage(), QStringLiteral("色1を設定する"));
+    QTest::keyClick(form.EditMenu, Qt::Key_Escape);
+    QTest::keyClick(form.MainMenu1, Qt::Key_Escape);
+}
+
+// ---------------------------------------------------------------------------
+
+using PickCommands = MainFormTest;
+
+TEST_F(PickCommands, ChoosingTheActivePickCommandEndsPicking)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Filled(2, 2, 0))});
+    QTest::mouseClick(form.ToolButton4, Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(form.picking());
+    EXPECT_EQ(form.pickTarget(), 0);
+    EXPECT_TRUE(form.ColorPick1->isChecked());
+    EXPECT_TRUE(form.ToolButton4->isChecked());
+    EXPECT_FALSE(form.ColorPick2->isChecked());
+
+    QTest::mouseClick(form.ToolButton4, Qt::LeftButton);
+    settle();
+    EXPECT_FALSE(form.picking());
+    EXPECT_FALSE(form.ColorPick1->isChecked());
+    EXPECT_FALSE(form.ColorPick2->isChecked());
+    EXPECT_FALSE(form.ToolButton4->isChecked());
+}
+
+TEST_F(PickCommands, ChoosingTheOtherPickCommandSwitchesTheTarget)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Filled(2, 2, 0))});
+    QTest::mouseClick(form.ToolButton4, Qt::LeftButton);
+    form.ColorPanel1->setColor(0x00123456);  // as if picked
+    QTest::mouseClick(form.ToolButton5, Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(form.picking());
+    EXPECT_EQ(form.pickTarget(), 1);
+    EXPECT_EQ(form.pickSavedColor(), 0x00000000u);
+    EXPECT_EQ(form.color1(), 0x00123456u);
+    EXPECT_FALSE(form.ColorPick1->isChecked());
+    EXPECT_TRUE(form.ColorPick2->isChecked());
+    EXPECT_TRUE(form.ToolButton5->isChecked());
+    EXPECT_FALSE(form.ToolButton4->isChecked());
+}
+
+// ---------------------------------------------------------------------------
+
+using ColorSelection = MainFormTest;
+
+QColorDialog *colorDialog(QWidget *w)
+{
+    auto *dialog = qobject_cast<QColorDialog *>(w);
+    EXPECT_NE(dialog, nullptr);
+    return dialog;
+}
+
+TEST_F(ColorSelection, CancelledDialogLeavesTheSwatch)
+{
+    ui::TMainForm &form = start();
+    form.ColorPanel1->setColor(0x00336699);
+    QColor preselected;
+    ModalDriver driver;
+    driver.then([&](QWidget *w) {
+        QColorDialog *dialog = colorDialog(w);
+        preselected = dialog->currentColor();
+        dialog->setCurrentColor(Qt::green);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    QTest::mouseClick(form.ColorPanel1, Qt::LeftButton);
+    EXPECT_EQ(driver.handled(), 1);
+    EXPECT_EQ(preselected, QColor(0x99, 0x66, 0x33));
+    EXPECT_EQ(form.color1(), 0x00336699u);
+}
+
+TEST_F(ColorSelection, ConfirmedDialogSetsTheSwatch)
+{
+    ui::TMainForm &form = start();
+    ModalDriver driver;
+    driver.then([&](QWidget *w) {
+        QColorDialog *dialog = colorDialog(w);
+        EXPECT_EQ(dialog->currentColor(), QColor(Qt::black));
+        dialog->setCurrentColor(QColor(10, 20, 30));
+        dialog->accept();
+    });
+    // The menu command for colour 2.
+    form.ColorSelectAction2->trigger();
+    EXPECT_EQ(driver.handled(), 1);
+    EXPECT_EQ(form.color2(), platform::rgb(10, 20, 30));
+    EXPECT_EQ(form.color1(), 0x00FFFFFFu);
+}
+
+TEST_F(ColorSelection, CustomColoursStartUnsetAndAreKeptWhenConfirmed)
+{
+    ui::TMainForm &form = start();
+    QColor seen, seenAfterCancel, seenAfterConfirm;
+    ModalDriver driver;
+    driver
+        .then([&](QWidget *w) {
+            seen = QColorDialog::customColor(0);
+            QColorDialog::setCustomColor(0, Qt::red);
+            colorDialog(w)->accept();
+        })
+        .then([&](QWidget *w) {
+            seenAfterConfirm = QColorDialog::customColor(0);
+            QColorDialog::setCustomColor(0, Qt::blue);
+            colorDialog(w)->reject();
+        })
+        .then([&](QWidget *w) {
+            seenAfterCancel = QColorDialog::customColor(0);
+            colorDialog(w)->reject();
+        });
+    QTest::mouseClick(form.ColorPanel1, Qt::LeftButton);
+    QTest::mouseClick(form.ColorPanel2, Qt::LeftButton);
+    QTest::mouseClick(form.ColorPanel2, Qt::LeftButton);
+    EXPECT_EQ(driver.handled(), 3);
+    EXPECT_EQ(seen, QColor(Qt::white));
+    EXPECT_EQ(seenAfterConfirm, QColor(Qt::red));
+    EXPECT_EQ(seenAfterCancel, QColor(Qt::red));
+}
+
+}  // namespace
+}  // namespace tovi::test
