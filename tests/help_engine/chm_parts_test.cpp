@@ -95,8 +95,7 @@ TEST(HelpTexts, Utf8AndTheJapaneseCodePageAreBothRead)
 {
     EXPECT_EQ(decodeHelpText(QByteArray("\xE8\x89\xB2", 3)), QStringLiteral("色"));
     // "色" in Shift_JIS, not valid UTF-8.
-    const QString fromShiftJis = decodeHelpText(QByteArray("\x90\x46", 2));
-    EXPECT_TRUE(fromShiftJis == QStringLiteral("色") || fromShiftJis.size() == 2);
+    EXPECT_EQ(decodeHelpText(QByteArray("\x90\x46", 2)), QStringLiteral("色"));
 }
 
 TEST(PagePaths, EveryWayOfWritingAPageBecomesAnAbsolutePath)

@@ -113,6 +113,13 @@ void menuHelpRequest(QMenu *menu)
     applicationHelpCommand(asksForHelpButton(active) ? HELP_CONTEXTPOPUP : HELP_CONTEXT, std::uint32_t(number));
 }
 
+// A highlighted title of the menu bar, no menu open.
+void menuTitleHelpRequest(QMenuBar *bar)
+{
+    QWidget *window = bar->window();
+    raiseContextRequest(window, helpContext(bar->activeAction()), window->mapToGlobal(QPoint(0, 0)));
+}
+
 void controlHelpRequest(QWidget *control)
 {
     for (QWidget *widget = control; widget; widget = widget->isWindow() ? nullptr : widget->parentWidget()) {
@@ -157,18 +164,27 @@ public:
 private:
     static bool menuKey(QObject *watched, QKeyEvent *event)
     {
+        if (!isHelpKey(event))
+            return false;
         // Keys of an open menu go to the menu window itself (the deepest one
-        // open), or to a widget inside it.
+        // open), or to a widget inside it; a menu bar gets them while its
+        // titles are walked with the keyboard.
         auto *widget = qobject_cast<QWidget *>(watched);
         auto *menu = widget ? qobject_cast<QMenu *>(widget->window()) : nullptr;
-        if (!menu || !isHelpKey(event))
+        auto *bar = qobject_cast<QMenuBar *>(watched);
+        if (bar && !bar->activeAction())
+            bar = nullptr;
+        if (!menu && !bar)
             return false;
         if (event->type() == QEvent::ShortcutOverride) {
             // Claim F1 for the menu, so the help command's shortcut stays quiet.
             event->accept();
             return true;
         }
-        menuHelpRequest(menu);
+        if (menu)
+            menuHelpRequest(menu);
+        else
+            menuTitleHelpRequest(bar);
         return true;
     }
 };

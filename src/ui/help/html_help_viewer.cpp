@@ -140,11 +140,11 @@ bool THTMLHelpViewer::KnowsContext(int, const QString &)
 void THTMLHelpViewer::OpenContext(int contextNumber, const QString &helpFile)
 {
     EnsureStarted();
-    const QByteArray file = engineText(ResolveHelpFile(helpFile));
+    const QString file = ResolveHelpFile(helpFile);
     const WindowHandle window = ownerWindow();
-    OpenHelpFile(window, QString::fromUtf8(file));
+    OpenHelpFile(window, file);
     // Passed on unchanged, 0 included: the engine says itself what it lacks.
-    CallHtmlHelp(window, file.constData(), HH_HELP_CONTEXT, HelpData(std::uint32_t(contextNumber)));
+    CallHtmlHelp(window, engineText(file).constData(), HH_HELP_CONTEXT, HelpData(std::uint32_t(contextNumber)));
 }
 
 bool THTMLHelpViewer::PassCommand(WindowHandle, const QString &, std::uint16_t, std::uint32_t)

@@ -222,6 +222,22 @@ TEST_F(HelpRequestsTest, F1InAMenuWithNothingHighlightedGivesTheMenuTitlesContex
     EXPECT_EQ(requests[1], Request(HELP_CONTEXTPOPUP, 0));
 }
 
+TEST_F(HelpRequestsTest, F1OnAMenuTitleWalkedWithTheKeyboardGivesContextZero)
+{
+    MainWindowLike window(true);
+    int helpCommandRuns = 0;
+    QObject::connect(window.helpOpen, &QAction::triggered, [&] { ++helpCommandRuns; });
+    show(window);
+    QTest::keyClick(&window, Qt::Key_Alt);  // the menu bar takes the keyboard, first title highlighted
+    QMenuBar *bar = window.menuBar();
+    if (!bar->activeAction())
+        GTEST_SKIP() << "this style has no keyboard walk of the menu bar";
+    QTest::keyClick(bar, Qt::Key_F1);
+    EXPECT_EQ(helpCommandRuns, 0);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1], Request(HELP_CONTEXTPOPUP, 0));
+}
+
 TEST_F(HelpRequestsTest, F1OnAModeMenuEntrySendsItsContextWithoutAPosition)
 {
     MainWindowLike window(true);
