@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <deque>
-#include <filesystem>
 
 #include "picture/pixel_format.h"
 #include "platform/errors.h"
@@ -72,41 +71,18 @@ const std::string kSwapped = "色交換モード処理しました:\t";
 
 // A 4 x 1 picture (rows of 12 bytes, no padding to ignore): white, black and
 // two colours that only some modes change.
-const std::vector<std::uint32_t> kSample{0xFFFFFF, 0x000000, 0x0A141E, 0xFFFFFE};
+Bytes samplePicture() { return test::bmp24(4, 1, {0xFFFFFF, 0x000000, 0x0A141E, 0xFFFFFE}); }
 
-Bytes samplePicture() { return test::bmp24(4, 1, kSample); }
-
-Bytes bgr(std::initializer_list<std::uint32_t> rgb)
+// Writes the sample picture under each name; returns the full names.
+std::vector<std::string> writeSamples(const TempDir &dir, std::initializer_list<const char *> relatives)
 {
-    Bytes out;
-    for (const auto c : rgb) {
-        out.push_back(std::uint8_t(c));
-        out.push_back(std::uint8_t(c >> 8));
-        out.push_back(std::uint8_t(c >> 16));
-    }
-    return out;
+    std::vector<std::string> names;
+    for (const char *relative : relatives)
+        names.push_back(dir.write(relative, samplePicture()));
+    return names;
 }
 
-const Bytes kSamplePixels = bgr({0xFFFFFF, 0x000000, 0x0A141E, 0xFFFFFE});
-const Bytes kSwappedPixels = bgr({0x000000, 0xFFFFFF, 0x0A141E, 0xFFFFFE});
-
-// A folder of sample pictures; files are named by their path below the folder.
-class PictureFolder {
-public:
-    std::string add(const std::string &relative, const Bytes &content = samplePicture())
-    {
-        const auto slash = relative.rfind('/');
-        if (slash != std::string::npos)
-            std::filesystem::create_directories(m_dir.file(relative.substr(0, slash)));
-        const std::string name = m_dir.file(relative);
-        test::writeFile(name, content);
-        return name;
-    }
-    std::string folder(const std::string &relative) const { return m_dir.file(relative); }
-
-private:
-    TempDir m_dir;
-};
+const Bytes kSwappedPixels = test::bgrBytes({0x000000, 0xFFFFFF, 0x0A141E, 0xFFFFFE});
 
 // One run with a scripted asker and a recording reporter.
 struct BatchRun {
@@ -120,74 +96,28 @@ struct BatchRun {
     RecordingReporter reporter;
 };
 
-// ---------------------------------------------------------------------------
-// Names: folder part and file-name part
-
-TEST(BatchNamesTest, TheFolderPartEndsInTheLastSlash)
+TEST(BatchTextTest, NamesSplitAtTheLastSlashOnly)
 {
-    EXPECT_EQ(folderPart("/home/u/pics/1.bmp"), "/home/u/pics/");
-    EXPECT_EQ(fileNamePart("/home/u/pics/1.bmp"), "1.bmp");
-    EXPECT_EQ(folderPart("/1.bmp"), "/");
-    EXPECT_EQ(fileNamePart("/1.bmp"), "1.bmp");
-}
-
-TEST(BatchNamesTest, ANameWithoutSlashIsItsOwnFileName)
-{
+    EXPECT_EQ(folderPart("/home/u/1.bmp"), "/home/u/");
+    EXPECT_EQ(fileNamePart("/home/u/1.bmp"), "1.bmp");
     EXPECT_EQ(folderPart("1.bmp"), "");
     EXPECT_EQ(fileNamePart("1.bmp"), "1.bmp");
+    EXPECT_EQ(folderPart("/写真/C:\\a\\1.bmp"), "/写真/");
+    EXPECT_EQ(fileNamePart("/写真/C:\\a\\1.bmp"), "C:\\a\\1.bmp");
 }
 
-TEST(BatchNamesTest, BackslashAndColonAreOrdinaryCharacters)
-{
-    EXPECT_EQ(folderPart("/pics/C:\\a\\1.bmp"), "/pics/");
-    EXPECT_EQ(fileNamePart("/pics/C:\\a\\1.bmp"), "C:\\a\\1.bmp");
-    EXPECT_EQ(folderPart("/写真/表\\ソ.bmp"), "/写真/");
-    EXPECT_EQ(fileNamePart("/写真/表\\ソ.bmp"), "表\\ソ.bmp");
-}
-
-// ---------------------------------------------------------------------------
-// Result line texts
-
-TEST(BatchLineTextTest, FolderLine)
-{
-    EXPECT_EQ(folderLine("/home/u/pics/"), "フォルダ:\t/home/u/pics/");
-}
-
-TEST(BatchLineTextTest, ProcessedLineJoinsModeNameAndTextWithoutSeparator)
-{
-    EXPECT_EQ(processedLine(kModeSwap, "1.bmp"), "色交換モード処理しました:\t1.bmp");
-    EXPECT_EQ(processedLine(kModeInvert, "1.bmp"), "色反転モード処理しました:\t1.bmp");
-    EXPECT_EQ(processedLine(kModeGray, "1.bmp"), "グレースケール化処理しました:\t1.bmp");
-    EXPECT_EQ(processedLine(kModeInvertGray, "1.bmp"), "反転グレースケール化処理しました:\t1.bmp");
-}
-
-TEST(BatchLineTextTest, ChangedLineNamesBothFormatsAroundAnArrow)
-{
-    EXPECT_EQ(changedLine("x.bmp", picture::PixelFormat::Bit8, picture::PixelFormat::Bit24),
-              "フォーマット変更しました:\tx.bmp\t8bit : 256色 ビットマップ → 24bit : TrueColorビットマップ");
-}
-
-TEST(BatchLineTextTest, FailedLineAlwaysEndsInUnsupportedFormat)
-{
-    EXPECT_EQ(failedLine("x.bmp"), "処理できませんでした:\tx.bmp\t未サポートフォーマット");
-}
-
-TEST(BatchLineTextTest, TitleLine)
+TEST(BatchTextTest, LineTexts)
 {
     EXPECT_STREQ(kBatchResultTitle, "Tovi for XP 連続処理の結果");
+    EXPECT_EQ(folderLine("/home/u/"), "フォルダ:\t/home/u/");
+    EXPECT_EQ(processedLine(kModeInvertGray, "1.bmp"), "反転グレースケール化処理しました:\t1.bmp");
+    EXPECT_EQ(changedLine("x.bmp", picture::PixelFormat::Bit8, picture::PixelFormat::Bit24),
+              "フォーマット変更しました:\tx.bmp\t8bit : 256色 ビットマップ → 24bit : TrueColorビットマップ");
+    EXPECT_EQ(failedLine("x.bmp"), "処理できませんでした:\tx.bmp\t未サポートフォーマット");
 }
 
 // ---------------------------------------------------------------------------
 // Questions and answers (nothing is processed: no file needs to exist)
-
-TEST(BatchAnswerTest, AnEmptyListAsksNothingAndFinishes)
-{
-    BatchRun run({});
-    run({});
-    EXPECT_TRUE(run.asker.asked.empty());
-    EXPECT_TRUE(run.reporter.lines.empty());
-    EXPECT_EQ(run.reporter.finishedCalls, 1);
-}
 
 TEST(BatchAnswerTest, FolderLinesComeBeforeTheQuestionAndAlsoForSkippedFiles)
 {
@@ -211,13 +141,6 @@ TEST(BatchAnswerTest, FolderComparisonIsByteExactAndCaseSensitive)
     EXPECT_EQ(again.reporter.lines, (Lines{"N フォルダ:\t/c/a/", "N フォルダ:\t/c/b/", "N フォルダ:\t/c/a/"}));
 }
 
-TEST(BatchAnswerTest, ANameWithoutFolderGivesNoFolderLineAtTheStart)
-{
-    BatchRun run({No, No, No});
-    run({"x.bmp", "/d/y.bmp", "z.bmp"});
-    EXPECT_EQ(run.reporter.lines, (Lines{"N フォルダ:\t/d/", "N フォルダ:\t"}));
-}
-
 TEST(BatchAnswerTest, AbortSkipsEveryLaterFileButStillShowsItsFolders)
 {
     BatchRun run({Abort});
@@ -229,36 +152,20 @@ TEST(BatchAnswerTest, AbortSkipsEveryLaterFileButStillShowsItsFolders)
     EXPECT_EQ(run.reporter.finishedCalls, 1);
 }
 
-TEST(BatchAnswerTest, ClosedSkipsTheFileAndAsksAgain)
-{
-    BatchRun run({Closed, Abort});
-    run({"/c/1.bmp", "/c/2.bmp"});
-    EXPECT_EQ(run.asker.asked, (Lines{"1.bmp", "2.bmp"}));
-}
-
-TEST(BatchAnswerTest, EveryRunStartsAskingAgain)
-{
-    BatchRun first({Abort});
-    first({"/c/1.bmp"});
-    BatchRun second({No, No});
-    second({"/c/1.bmp", "/c/2.bmp"});
-    EXPECT_EQ(second.asker.asked, (Lines{"1.bmp", "2.bmp"}));
-}
-
 // ---------------------------------------------------------------------------
 // Processing files
 
 TEST(BatchProcessingTest, ThreeFilesInTwoFoldersAllAnsweredYes)
 {
-    PictureFolder pics;
-    const std::vector<std::string> names{pics.add("a/1.bmp"), pics.add("a/2.bmp"), pics.add("b/3.bmp")};
+    TempDir pics;
+    const auto names = writeSamples(pics, {"a/1.bmp", "a/2.bmp", "b/3.bmp"});
     BatchRun run({Yes, Yes, Yes});
     const auto summary = run(names);
     EXPECT_EQ(run.reporter.lines, (Lines{
-                                      "N フォルダ:\t" + pics.folder("a/"),
+                                      "N フォルダ:\t" + pics.file("a/"),
                                       "N " + kSwapped + "1.bmp",
                                       "N " + kSwapped + "2.bmp",
-                                      "N フォルダ:\t" + pics.folder("b/"),
+                                      "N フォルダ:\t" + pics.file("b/"),
                                       "N " + kSwapped + "3.bmp",
                                   }));
     for (const auto &name : names)
@@ -270,20 +177,10 @@ TEST(BatchProcessingTest, ThreeFilesInTwoFoldersAllAnsweredYes)
     EXPECT_EQ(run.reporter.abandonedCalls, 0);
 }
 
-TEST(BatchProcessingTest, AbortAtTheFirstFileChangesNothing)
-{
-    PictureFolder pics;
-    const std::vector<std::string> names{pics.add("a/1.bmp"), pics.add("a/2.bmp"), pics.add("b/3.bmp")};
-    BatchRun run({Abort});
-    run(names);
-    for (const auto &name : names)
-        EXPECT_EQ(test::readFile(name), samplePicture()) << name;
-}
-
 TEST(BatchProcessingTest, NoThenYesToAllAsksTwiceAndProcessesTheRest)
 {
-    PictureFolder pics;
-    const std::vector<std::string> names{pics.add("a/1.bmp"), pics.add("a/2.bmp"), pics.add("b/3.bmp")};
+    TempDir pics;
+    const auto names = writeSamples(pics, {"a/1.bmp", "a/2.bmp", "b/3.bmp"});
     BatchRun run({No, YesToAll});
     run(names);
     EXPECT_EQ(run.asker.asked, (Lines{"1.bmp", "2.bmp"}));
@@ -291,9 +188,9 @@ TEST(BatchProcessingTest, NoThenYesToAllAsksTwiceAndProcessesTheRest)
     EXPECT_EQ(test::pixelBytes(test::readFile(names[1])), kSwappedPixels);
     EXPECT_EQ(test::pixelBytes(test::readFile(names[2])), kSwappedPixels);
     EXPECT_EQ(run.reporter.lines, (Lines{
-                                      "N フォルダ:\t" + pics.folder("a/"),
+                                      "N フォルダ:\t" + pics.file("a/"),
                                       "N " + kSwapped + "2.bmp",
-                                      "N フォルダ:\t" + pics.folder("b/"),
+                                      "N フォルダ:\t" + pics.file("b/"),
                                       "N " + kSwapped + "3.bmp",
                                   }));
     EXPECT_EQ(run.reporter.progress, (Lines{"2/3 " + names[1], "3/3 " + names[2]}));
@@ -309,8 +206,8 @@ class BatchModeTest : public testing::TestWithParam<ModeCase> {};
 
 TEST_P(BatchModeTest, EachModeRewritesThePixelsAndNamesItself)
 {
-    PictureFolder pics;
-    const auto name = pics.add("p.bmp");
+    TempDir pics;
+    const auto name = pics.write("p.bmp", samplePicture());
     BatchSettings settings;
     settings.mode = GetParam().mode;
     BatchRun run({Yes});
@@ -323,29 +220,17 @@ TEST_P(BatchModeTest, EachModeRewritesThePixelsAndNamesItself)
 INSTANTIATE_TEST_SUITE_P(
     Modes, BatchModeTest,
     testing::Values(ModeCase{kModeSwap, "色交換モード", kSwappedPixels},
-                    ModeCase{kModeInvert, "色反転モード", bgr({0x000000, 0xFFFFFF, 0xF5EBE1, 0x000001})},
-                    ModeCase{kModeGray, "グレースケール化", bgr({0xFFFFFF, 0x000000, 0x141414, 0xFEFEFE})},
-                    ModeCase{kModeInvertGray, "反転グレースケール化", bgr({0x000000, 0xFFFFFF, 0xEBEBEB, 0x010101})}));
-
-TEST(BatchProcessingTest, SwapUsesTheGivenColours)
-{
-    PictureFolder pics;
-    const auto name = pics.add("p.bmp");
-    BatchSettings settings;
-    settings.color1 = platform::rgb(0x0A, 0x14, 0x1E);  // the third pixel
-    settings.color2 = platform::rgb(0xFF, 0xFF, 0xFF);
-    BatchRun run({Yes});
-    run({name}, settings);
-    EXPECT_EQ(test::pixelBytes(test::readFile(name)), bgr({0x0A141E, 0x000000, 0xFFFFFF, 0xFFFFFE}));
-}
+                    ModeCase{kModeInvert, "色反転モード", test::bgrBytes({0x000000, 0xFFFFFF, 0xF5EBE1, 0x000001})},
+                    ModeCase{kModeGray, "グレースケール化", test::bgrBytes({0xFFFFFF, 0x000000, 0x141414, 0xFEFEFE})},
+                    ModeCase{kModeInvertGray, "反転グレースケール化", test::bgrBytes({0x000000, 0xFFFFFF, 0xEBEBEB, 0x010101})}));
 
 TEST(BatchProcessingTest, ABlackAndWhitePictureStaysOneBitAndBecomesItsNegative)
 {
-    PictureFolder pics;
+    TempDir pics;
     std::vector<int> bits(32);
     for (std::size_t i = 0; i < bits.size(); ++i)
         bits[i] = int(i % 3 == 0);
-    const auto name = pics.add("mono.bmp", test::bmp1(32, 1, bits));
+    const auto name = pics.write("mono.bmp", test::bmp1(32, 1, bits));
     BatchRun run({Yes});
     run({name});
     EXPECT_EQ(run.reporter.lines.back(), "N " + kSwapped + "mono.bmp");
@@ -360,13 +245,14 @@ TEST(BatchProcessingTest, ABlackAndWhitePictureStaysOneBitAndBecomesItsNegative)
 
 TEST(BatchProcessingTest, ANonPictureGetsAFailedLineIsLeftAsItWasAndTheRunGoesOn)
 {
-    PictureFolder pics;
+    TempDir pics;
     const Bytes notAPicture = {'P', 'K', 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const std::vector<std::string> names{pics.add("1.bmp"), pics.add("zip.bmp", notAPicture), pics.add("3.bmp")};
+    const auto names = writeSamples(pics, {"1.bmp", "zip.bmp", "3.bmp"});
+    pics.write("zip.bmp", notAPicture);
     BatchRun run({Yes, Yes, Yes});
     const auto summary = run(names);
     EXPECT_EQ(run.reporter.lines, (Lines{
-                                      "N フォルダ:\t" + pics.folder(""),
+                                      "N フォルダ:\t" + pics.file(""),
                                       "N " + kSwapped + "1.bmp",
                                       "F 処理できませんでした:\tzip.bmp\t未サポートフォーマット",
                                       "N " + kSwapped + "3.bmp",
@@ -377,48 +263,18 @@ TEST(BatchProcessingTest, ANonPictureGetsAFailedLineIsLeftAsItWasAndTheRunGoesOn
     EXPECT_EQ(run.asker.asked.size(), 3u);
     EXPECT_EQ(summary.failed, 1u);
     EXPECT_EQ(summary.processed, 2u);
-    EXPECT_EQ(test::listFolder(pics.folder("")), (Lines{"1.bmp", "3.bmp", "zip.bmp"}));
-}
-
-TEST(BatchProcessingTest, AFailedFileKeepsTheAnswerYesToAll)
-{
-    PictureFolder pics;
-    const std::vector<std::string> names{pics.add("bad.bmp", Bytes(20, 'x')), pics.add("good.bmp")};
-    BatchRun run({YesToAll});
-    run(names);
-    EXPECT_EQ(run.asker.asked.size(), 1u);
-    EXPECT_EQ(run.reporter.lines.back(), "N " + kSwapped + "good.bmp");
+    EXPECT_EQ(test::listFolder(pics.path()), (Lines{"1.bmp", "3.bmp", "zip.bmp"}));
 }
 
 TEST(BatchProcessingTest, AnEmptyFileIsProcessedAndStaysEmpty)
 {
-    PictureFolder pics;
-    const auto name = pics.add("empty.bmp", Bytes{});
+    TempDir pics;
+    const auto name = pics.write("empty.bmp", Bytes{});
     BatchRun run({Yes});
     run({name});
     EXPECT_EQ(run.reporter.lines.back(), "N " + kSwapped + "empty.bmp");
     EXPECT_TRUE(test::fileExists(name));
     EXPECT_EQ(test::readFile(name).size(), 0u);
-}
-
-TEST(BatchProcessingTest, AnyExtensionIsProcessedWhenNamed)
-{
-    PictureFolder pics;
-    const auto name = pics.add("picture.txt");
-    BatchRun run({Yes});
-    run({name});
-    EXPECT_EQ(run.reporter.lines.back(), "N " + kSwapped + "picture.txt");
-    EXPECT_EQ(test::pixelBytes(test::readFile(name)), kSwappedPixels);
-}
-
-TEST(BatchProcessingTest, TheSameFileTwiceIsProcessedTwice)
-{
-    PictureFolder pics;
-    const auto name = pics.add("twice.bmp");
-    BatchRun run({Yes, Yes});
-    run({name, name});
-    EXPECT_EQ(run.reporter.lines.size(), 3u);
-    EXPECT_EQ(test::pixelBytes(test::readFile(name)), kSamplePixels);
 }
 
 // ---------------------------------------------------------------------------
@@ -441,15 +297,16 @@ std::string runUntilError(BatchRun &run, const std::vector<std::string> &names)
 
 TEST(BatchErrorTest, AFileShorterThanTheFileHeaderEndsTheRun)
 {
-    PictureFolder pics;
+    TempDir pics;
     const Bytes cut{'B', 'M', 0, 0, 0};
-    const std::vector<std::string> names{pics.add("1.bmp"), pics.add("short.bmp", cut), pics.add("3.bmp")};
+    const auto names = writeSamples(pics, {"1.bmp", "short.bmp", "3.bmp"});
+    pics.write("short.bmp", cut);
     BatchRun run({YesToAll});
     EXPECT_EQ(runUntilError<StreamReadError>(run, names), "ストリームからの読み込みエラー");
     EXPECT_EQ(run.reporter.abandonedCalls, 1);
     EXPECT_EQ(run.reporter.finishedCalls, 0);
     // The folder line and 1.bmp; no line for the short file.
-    EXPECT_EQ(run.reporter.lines, (Lines{"N フォルダ:\t" + pics.folder(""), "N " + kSwapped + "1.bmp"}));
+    EXPECT_EQ(run.reporter.lines, (Lines{"N フォルダ:\t" + pics.file(""), "N " + kSwapped + "1.bmp"}));
     EXPECT_EQ(test::pixelBytes(test::readFile(names[0])), kSwappedPixels);
     EXPECT_EQ(test::readFile(names[1]), cut);
     EXPECT_EQ(test::readFile(names[2]), samplePicture());
@@ -457,8 +314,8 @@ TEST(BatchErrorTest, AFileShorterThanTheFileHeaderEndsTheRun)
 
 TEST(BatchErrorTest, AReadOnlyFileEndsTheRunAndKeepsItsContent)
 {
-    PictureFolder pics;
-    const std::vector<std::string> names{pics.add("1.bmp"), pics.add("locked.bmp"), pics.add("3.bmp")};
+    TempDir pics;
+    const auto names = writeSamples(pics, {"1.bmp", "locked.bmp", "3.bmp"});
     ASSERT_EQ(::chmod(names[1].c_str(), 0444), 0);
     BatchRun run({Yes, Yes, Yes});
     EXPECT_EQ(runUntilError<FileCreateError>(run, names),
@@ -469,29 +326,7 @@ TEST(BatchErrorTest, AReadOnlyFileEndsTheRunAndKeepsItsContent)
     EXPECT_EQ(test::pixelBytes(test::readFile(names[0])), kSwappedPixels);
     EXPECT_EQ(test::readFile(names[1]), samplePicture());
     EXPECT_EQ(test::readFile(names[2]), samplePicture());
-    EXPECT_EQ(test::listFolder(pics.folder("")), (Lines{"1.bmp", "3.bmp", "locked.bmp"}));
-}
-
-TEST(BatchErrorTest, AMissingFileEndsTheRunWithTheFileOpenError)
-{
-    PictureFolder pics;
-    const std::vector<std::string> names{pics.folder("gone.bmp"), pics.add("2.bmp")};
-    BatchRun run({Yes});
-    EXPECT_EQ(runUntilError<FileOpenError>(run, names),
-              "ファイル \"" + names[0] + "\" は開けません。No such file or directory");
-    EXPECT_EQ(test::readFile(names[1]), samplePicture());
-    EXPECT_FALSE(test::fileExists(names[0]));
-}
-
-TEST(BatchErrorTest, AnErrorOfTheAskerEndsTheRunToo)
-{
-    struct FailingAsker : BatchAsker {
-        BatchAnswer ask(const std::string &, const std::string &) override { throw OutOfResourcesError("no dialog"); }
-    } asker;
-    RecordingReporter reporter;
-    EXPECT_THROW(batchProcess({"/x/1.bmp"}, {}, asker, reporter), OutOfResourcesError);
-    EXPECT_EQ(reporter.abandonedCalls, 1);
-    EXPECT_EQ(reporter.finishedCalls, 0);
+    EXPECT_EQ(test::listFolder(pics.path()), (Lines{"1.bmp", "3.bmp", "locked.bmp"}));
 }
 
 }  // namespace

@@ -36,6 +36,14 @@ std::string TempDir::file(std::string_view name) const
     return m_path + "/" + std::string(name);
 }
 
+std::string TempDir::write(std::string_view relative, const Bytes &content) const
+{
+    const std::string name = file(relative);
+    fs::create_directories(fs::path(name).parent_path());
+    writeFile(name, content);
+    return name;
+}
+
 void writeFile(const std::string &path, const Bytes &bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

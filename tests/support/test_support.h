@@ -23,6 +23,9 @@ public:
     const std::string &path() const { return m_path; }
     // path() + "/" + name
     std::string file(std::string_view name) const;
+    // Writes the file at path() + "/" + relative, making its folders; returns
+    // its name.
+    std::string write(std::string_view relative, const Bytes &content) const;
 
 private:
     std::string m_path;

@@ -90,6 +90,18 @@ inline Bytes bmp1(int width, int height, const std::vector<int> &bits)
     return out;
 }
 
+// Pixel bytes blue, green, red of colours 0xRRGGBB, as a 24-bit row holds them.
+inline Bytes bgrBytes(std::initializer_list<std::uint32_t> rgb)
+{
+    Bytes out;
+    for (const auto c : rgb) {
+        out.push_back(std::uint8_t(c));
+        out.push_back(std::uint8_t(c >> 8));
+        out.push_back(std::uint8_t(c >> 16));
+    }
+    return out;
+}
+
 // The pixel bytes of a BMP file: everything from its pixel-data offset on.
 inline Bytes pixelBytes(const Bytes &file)
 {
