@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "platform/pixel_codec.h"
 #include "platform/system_colors.h"
 #include "ui/main/application.h"
 #include "ui/main/image_list.h"
@@ -292,11 +293,11 @@ const picture::Bitmap *TImage::bitmap() const
 
 void TImage::pictureChanged()
 {
-    m_displayValid = false;
-    m_image = QImage();
-    m_display.reset();
+    m_tiles.clear();
     const picture::Bitmap *bmp = bitmap();
     const QSize size = bmp ? QSize(bmp->width(), bmp->height()) : QSize();
+    m_tileColumns = (size.width() + kTileSize - 1) / kTileSize;
+    m_tiles.resize(std::size_t(m_tileColumns) * std::size_t((size.height() + kTileSize - 1) / kTileSize));
     if (size != this->size())
         resize(size);
     if (onLayoutChange)
@@ -304,32 +305,32 @@ void TImage::pictureChanged()
     update();
 }
 
-const QImage &TImage::displayImage()
+int TImage::convertedTiles() const
 {
-    if (!m_displayValid)
-        renderDisplay();
-    return m_image;
+    return int(std::count_if(m_tiles.begin(), m_tiles.end(), [](const QImage &t) { return !t.isNull(); }));
 }
 
-void TImage::renderDisplay()
+const QImage &TImage::tile(int column, int row)
 {
-    m_displayValid = true;
-    m_image = QImage();
-    m_display.reset();
+    QImage &image = m_tiles[std::size_t(row) * std::size_t(m_tileColumns) + std::size_t(column)];
+    if (!image.isNull())
+        return image;
     const picture::Bitmap *bmp = bitmap();
-    const platform::Raster *source = bmp ? bmp->raster() : nullptr;
-    if (!source || source->width() == 0 || source->height() == 0)
-        return;
-    m_display = platform::Raster::createDevice(source->width(), source->height());
-    platform::copyWithConversion(*source, *m_display, 0, 0, bmp->brushColor(), bmp->textColor());
-    // Qt treats a 32-bit pixel as opaque only when its unused byte is 0xFF.
-    for (int y = 0; y < m_display->height(); ++y) {
-        auto *row = reinterpret_cast<std::uint32_t *>(m_display->scanLine(y));
-        for (int x = 0; x < m_display->width(); ++x)
-            row[x] |= 0xFF000000u;
+    const platform::Raster &source = *bmp->raster();
+    const int x0 = column * kTileSize, y0 = row * kTileSize;
+    const int w = std::min(kTileSize, source.width() - x0), h = std::min(kTileSize, source.height() - y0);
+    image = QImage(w, h, QImage::Format_RGB32);
+    // The same decoding as drawing and pixel reading, into the display's
+    // blue-green-red-unused layout; Qt takes a pixel as opaque only when the
+    // unused byte is 0xFF.
+    const platform::PixelDecoder decoder(source, bmp->brushColor(), bmp->textColor());
+    for (int y = 0; y < h; ++y) {
+        auto *out = reinterpret_cast<std::uint32_t *>(image.scanLine(y));
+        decoder.decode(source.scanLine(y0 + y), x0, w, out);
+        for (int x = 0; x < w; ++x)
+            out[x] |= 0xFF000000u;
     }
-    m_image = QImage(m_display->scanLine(0), m_display->width(), m_display->height(),
-                     qsizetype(m_display->rowBytes()), QImage::Format_RGB32);
+    return image;
 }
 
 bool TImage::event(QEvent *event)
@@ -343,10 +344,18 @@ bool TImage::event(QEvent *event)
 void TImage::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
-    const QImage &image = displayImage();
-    const QRect exposed = event->rect();
-    if (!image.isNull())
-        p.drawImage(exposed.topLeft(), image, exposed);
+    const picture::Bitmap *bmp = bitmap();
+    const QRect exposed = event->rect() & rect();
+    const platform::Raster *source = bmp ? bmp->raster() : nullptr;
+    if (source && source->width() == width() && source->height() == height() && !m_tiles.empty()) {
+        for (int row = exposed.top() / kTileSize; row <= exposed.bottom() / kTileSize; ++row) {
+            for (int column = exposed.left() / kTileSize; column <= exposed.right() / kTileSize; ++column) {
+                const QRect bounds(column * kTileSize, row * kTileSize, kTileSize, kTileSize);
+                const QRect part = bounds & exposed;
+                p.drawImage(part.topLeft(), tile(column, row), part.translated(-bounds.topLeft()));
+            }
+        }
+    }
     if (onPainted)
         onPainted();
 }

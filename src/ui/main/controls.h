@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "picture/picture.h"
 #include "platform/raster.h"
@@ -174,17 +175,21 @@ protected:
 };
 
 // The picture control: shows the picture container's bitmap at its natural
-// size and sizes itself to it. The picture is converted into a display raster
-// once per change and painted from there, exposed part only.
+// size and sizes itself to it. What is painted comes from display tiles:
+// each is converted from the picture the first time it is exposed after a
+// change and kept until the next change, so a large picture is never
+// converted as a whole on a paint, and parts never shown are never converted.
 class TImage : public QWidget {
 public:
+    static constexpr int kTileSize = 256;
+
     explicit TImage(QWidget *parent);
 
     picture::Picture &picture() { return m_picture; }
     // The held bitmap picture, or null while the container holds none.
     const picture::Bitmap *bitmap() const;
-    // The display raster as an image (converted now if the picture changed).
-    const QImage &displayImage();
+    // How many display tiles are held now (converted since the last change).
+    int convertedTiles() const;
 
     std::function<void(QMouseEvent *)> onMouseDown;
     std::function<void(QMouseEvent *)> onMouseMove;
@@ -203,12 +208,11 @@ protected:
 
 private:
     void pictureChanged();
-    void renderDisplay();
+    const QImage &tile(int column, int row);
 
     picture::Picture m_picture;
-    std::shared_ptr<platform::Raster> m_display;
-    QImage m_image;
-    bool m_displayValid = false;
+    std::vector<QImage> m_tiles;  // row by row; null until converted
+    int m_tileColumns = 0;
 };
 
 // The scroll area: the background painter fills, in each direction, the

@@ -189,6 +189,71 @@ TEST_F(ScrollRange, OneScrollBarTakingRoomCanCallForTheOther)
 
 // ---------------------------------------------------------------------------
 
+using PictureDisplay = MainFormTest;
+
+// A picture whose every pixel tells where it is: red x, green y, blue x + y.
+Bytes positionPicture(int width, int height)
+{
+    std::vector<ColorRef> colors;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            colors.push_back(rgb(unsigned(x & 0xFF), unsigned(y & 0xFF), unsigned((x + y) & 0xFF)));
+    return bmp24Colors(width, height, colors);
+}
+
+TEST_F(PictureDisplay, ShowsThePixelsOfEachFormatAsRead)
+{
+    ui::TMainForm &form = start();
+    open(writeFile(QStringLiteral("p8.bmp"), bmp8(3, 1, {0x00102030, 0x00A0B0C0, 0x000000FF}, {2, 0, 1})));
+    QImage shown = form.Image1->grab().toImage();
+    EXPECT_EQ(colorAt(shown, 0, 0), 0x000000FFu);
+    EXPECT_EQ(colorAt(shown, 1, 0), 0x00102030u);
+    EXPECT_EQ(colorAt(shown, 2, 0), 0x00A0B0C0u);
+    open(writeFile(QStringLiteral("p1.bmp"), bmp1(3, 1, {1, 0, 1})));
+    shown = form.Image1->grab().toImage();
+    EXPECT_EQ(colorAt(shown, 0, 0), 0x00FFFFFFu);
+    EXPECT_EQ(colorAt(shown, 1, 0), 0u);
+}
+
+TEST_F(PictureDisplay, LargePictureIsConvertedOnlyWhereItIsSeen)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("large.bmp"), positionPicture(2000, 1500))});
+    const int allTiles = 8 * 6;
+    const int seen = form.Image1->convertedTiles();
+    EXPECT_GT(seen, 0);
+    EXPECT_LE(seen, 4);
+    form.ScrollBox1->horizontalScrollBar()->setValue(1000);
+    settle();
+    const int afterScroll = form.Image1->convertedTiles();
+    EXPECT_GT(afterScroll, seen);
+    EXPECT_LT(afterScroll, allTiles);
+    // Processing changes the picture: everything converted before is dropped
+    // and only what is in view is converted again; the view (about 480 x 440)
+    // meets at most 3 x 2 tiles of 256.
+    form.ColorInv->trigger();
+    settle();
+    EXPECT_LE(form.Image1->convertedTiles(), 6);
+    EXPECT_LT(form.Image1->convertedTiles(), afterScroll);
+    const picture::Bitmap *b = form.Image1->bitmap();
+    const QImage shown = form.Image1->grab(QRect(1100, 100, 10, 10)).toImage();
+    EXPECT_EQ(colorAt(shown, 0, 0), b->pixel(1100, 100));
+    EXPECT_EQ(b->pixel(1100, 100), rgb(255 - (1100 & 0xFF), 255 - 100, 255 - ((1200) & 0xFF)));
+}
+
+TEST_F(PictureDisplay, TilesJoinWithoutSeams)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), positionPicture(600, 300))});
+    const QImage shown = form.Image1->grab(QRect(250, 250, 12, 12)).toImage();
+    const picture::Bitmap *b = form.Image1->bitmap();
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 12; ++x)
+            ASSERT_EQ(colorAt(shown, x, y), b->pixel(250 + x, 250 + y)) << x << "," << y;
+    EXPECT_EQ(colorAt(shown, 6, 6), rgb(0, 0, 0));  // (256, 256): all channels wrap to 0 ...
+    EXPECT_EQ(colorAt(shown, 5, 6), rgb(255, 0, 255));  // ... beside (255, 256)
+}
+
+// ---------------------------------------------------------------------------
+
 // An 8 x 8 picture: left half red, right half green, bottom row blue.
 Bytes pickPicture()
 {

@@ -1,0 +1,143 @@
+// Times the main window with a large picture: the open step to the first
+// paint of the picture, one processing command with its repaint, and one
+// scroll step with its repaint.
+//
+//   cmake --build <dir> --target window_bench
+//   <dir>/bin/window_bench [width height]      (default 8000 x 6000, 24 bits)
+//
+// Without a display it runs on the offscreen platform.
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ui/main/application.h"
+#include "ui/main/main_form.h"
+#include "ui/main/palette_colors.h"
+
+namespace {
+
+void put16(std::ofstream &out, unsigned v)
+{
+    const char b[2] = {char(v & 0xFF), char((v >> 8) & 0xFF)};
+    out.write(b, 2);
+}
+
+void put32(std::ofstream &out, std::uint32_t v)
+{
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+// A bottom-up 24-bit BMP with bands of colour and a black and white grid.
+void writePicture(const std::string &path, int width, int height)
+{
+    std::ofstream out(path, std::ios::binary);
+    const std::uint32_t rowBytes = std::uint32_t((width * 3 + 3) / 4 * 4);
+    const std::uint32_t imageBytes = rowBytes * std::uint32_t(height);
+    out.write("BM", 2);
+    put32(out, 54 + imageBytes);
+    put32(out, 0);
+    put32(out, 54);
+    put32(out, 40);
+    put32(out, std::uint32_t(width));
+    put32(out, std::uint32_t(height));
+    put16(out, 1);
+    put16(out, 24);
+    put32(out, 0);
+    put32(out, imageBytes);
+    put32(out, 2835);
+    put32(out, 2835);
+    put32(out, 0);
+    put32(out, 0);
+    std::vector<char> row(rowBytes, 0);
+    for (int y = height - 1; y >= 0; --y) {
+        for (int x = 0; x < width; ++x) {
+            const bool grid = x % 100 < 2 || y % 100 < 2;
+            row[std::size_t(3 * x)] = char(grid ? 0 : x * 255 / width);
+            row[std::size_t(3 * x + 1)] = char(grid ? 0 : y * 255 / height);
+            row[std::size_t(3 * x + 2)] = char(grid ? 0 : 255);
+        }
+        out.write(row.data(), std::streamsize(row.size()));
+    }
+}
+
+// Runs the event loop until the picture control has painted once more.
+void waitForPaint(int &paints, int before)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (paints > before)
+            loop.quit();
+    });
+    poll.start(0);
+    if (paints == before)
+        loop.exec();
+}
+
+double ms(const QElapsedTimer &t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsSet("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    tovi::ui::TApplication app(argc, argv);
+    tovi::ui::loadSystemColors(QApplication::palette());
+    const int width = argc > 2 ? std::atoi(argv[1]) : 8000;
+    const int height = argc > 2 ? std::atoi(argv[2]) : 6000;
+    const std::string path = "/tmp/tovi_window_bench.bmp";
+    writePicture(path, width, height);
+
+    tovi::ui::TMainForm form;
+    form.show();
+    int paints = 0;
+    form.Image1->onPainted = [&] { ++paints; };
+    {
+        QEventLoop loop;
+        QTimer::singleShot(200, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
+    QElapsedTimer t;
+    t.start();
+    form.setOpenDialogFileName(QString::fromStdString(path));
+    form.OpenPicture1Accept();
+    waitForPaint(paints, 0);
+    const double open = ms(t);
+
+    form.modeInv->trigger();
+    t.restart();
+    int before = paints;
+    form.ColorProcRun->trigger();
+    waitForPaint(paints, before);
+    const double process = ms(t);
+
+    t.restart();
+    before = paints;
+    QScrollBar *bar = form.ScrollBox1->verticalScrollBar();
+    bar->setValue(bar->value() + bar->singleStep() * 3);
+    waitForPaint(paints, before);
+    const double scroll = ms(t);
+
+    std::printf("picture %d x %d, 24 bits, platform %s, view %d x %d\n", width, height,
+                qPrintable(QGuiApplication::platformName()), form.ScrollBox1->viewport()->width(),
+                form.ScrollBox1->viewport()->height());
+    std::printf("open step to first paint   %8.1f ms\n", open);
+    std::printf("invert command with repaint %7.1f ms\n", process);
+    std::printf("scroll step with repaint    %7.1f ms\n", scroll);
+    std::remove(path.c_str());
+    return 0;
+}
