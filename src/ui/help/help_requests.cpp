@@ -100,6 +100,7 @@ void raiseContextRequest(const QWidget *window, int number, QPoint origin)
 void menuHelpRequest(QMenu *menu)
 {
     const int entryNumber = menuContext(menu, menu->activeAction());
+    // A window's own pop-up menu would be looked at next; our windows have none.
     if (QMenuBar *bar = menuBarOf(menu)) {
         QWidget *window = bar->window();
         raiseContextRequest(window, entryNumber, window->mapToGlobal(QPoint(0, 0)));
