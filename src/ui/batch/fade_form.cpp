@@ -55,6 +55,10 @@ void FadeForm::Timer1Timer()
     } else {
         setOpacity(std::min(m_opacity + kFadeInStep, kOpaque));
     }
+    // The window system may hold a new opacity back until the window's next
+    // paint goes out (X11 does when no other event comes); paint now, so that
+    // it shows at once.
+    repaint();
 }
 
 void FadeForm::FormHide()

@@ -2,6 +2,9 @@
 // looking at them on a real display (screenshots under Xvfb):
 //     ui_window_gallery confirm|result|about [seconds]
 //     ui_window_gallery icon out.png        (the icon drawing, 8 times enlarged)
+//     ui_window_gallery ask                 (asks once, prints the answer)
+
+#include <cstdio>
 
 #include <QApplication>
 #include <QMainWindow>
@@ -22,6 +25,12 @@ int main(int argc, char **argv)
     if (what == QLatin1String("icon")) {
         const QImage icon = programIconImage();
         return icon.scaled(icon.size() * 8).save(args.value(2)) ? 0 : 1;
+    }
+
+    if (what == QLatin1String("ask")) {
+        const char *names[] = {"Yes", "No", "Abort", "YesToAll", "Closed"};
+        std::puts(names[int(askOverwrite(nullptr, QStringLiteral("1.bmp")))]);
+        return 0;
     }
 
     QMainWindow mainWindow;

@@ -102,6 +102,23 @@ TEST(FadeAnimation, TicksRaiseByTenAndThe27thEndsTheFadeIn)
     form.hide();
 }
 
+TEST(FadeAnimation, EachTickPaintsTheWindowSoTheOpacityShowsAtOnce)
+{
+    WatchedForm form;
+    showExposed(form);
+    form.Timer1->stop();
+    for (int i = 1; i <= 27; ++i) {
+        const int before = form.paints;
+        form.Timer1Timer();
+        EXPECT_EQ(form.paints, before + 1) << "tick " << i;
+    }
+    // After the fade-in a tick changes nothing and paints nothing.
+    form.hide();
+    const int before = form.paints;
+    form.Timer1Timer();
+    EXPECT_EQ(form.paints, before);
+}
+
 TEST(FadeAnimation, WindowOpacityFollowsEachTick)
 {
     WatchedForm form;
