@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git file
   libgtest-dev googletest
   clang libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   libchm-dev fp-utils
   xvfb xauth xdotool xclip imagemagick fonts-ipafont-gothic
   desktop-file-utils man-db dpkg-dev librsvg2-bin

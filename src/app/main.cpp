@@ -1,6 +1,9 @@
 // The window program: sets the application's title and help file, creates
 // the main window and runs until it closes.
 
+#include <QLibraryInfo>
+#include <QTranslator>
+
 #include "ui/main/application.h"
 #include "ui/main/image_list.h"
 #include "ui/main/main_form.h"
@@ -11,6 +14,11 @@ int main(int argc, char **argv)
     using namespace tovi::ui;
 
     TApplication application(argc, argv);
+    // The program speaks Japanese; Qt's own dialogs (the colour dialog, the
+    // standard buttons) follow when their translation is installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     setApplicationTitle(QString::fromUtf8(kApplicationTitle));
     setApplicationHelpFile(QString::fromUtf8(kHelpFileName));
     QApplication::setWindowIcon(applicationIcon());
