@@ -86,6 +86,8 @@ struct FailureCase {
     std::string expected;  // "%s" stands for the full path of dir/x
 };
 
+void PrintTo(const FailureCase &failure, std::ostream *out) { *out << failure.what; }
+
 class FileFailureTest : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(FileFailureTest, GivesTheMessageWithTheFullPath)
@@ -111,7 +113,7 @@ void openToRead(const TempDir &dir) { FileReadStream stream(dir.file("x")); }
 void openToWrite(const TempDir &dir) { SafeFileWriter writer(dir.file("x")); }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, FileFailureTest,
+    Cases, FileFailureTest,
     testing::Values(
         FailureCase{"missing", nothing, openToRead, "ファイル \"%s\" は開けません。No such file or directory"},
         FailureCase{"folder to read", [](auto &d) { ::mkdir(d.file("x").c_str(), 0755); }, openToRead,

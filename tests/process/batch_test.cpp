@@ -202,6 +202,8 @@ struct ModeCase {
     Bytes pixels;
 };
 
+void PrintTo(const ModeCase &mode, std::ostream *out) { *out << mode.name; }
+
 class BatchModeTest : public testing::TestWithParam<ModeCase> {};
 
 TEST_P(BatchModeTest, EachModeRewritesThePixelsAndNamesItself)
