@@ -18,7 +18,9 @@ QPoint confirmDialogPosition(const QRect &mainFrame, const QSize &outerSize, con
 {
     const int left = screen.left() + (screen.width() - outerSize.width()) / 2;
     const int top = mainFrame.top() + mainFrame.height() / 2;
-    if (top < 0)
+    // Above the screen, and also wholly below it (a modal dialog nobody can
+    // see would hold the program): centred on the screen.
+    if (top < 0 || top >= screen.bottom() + 1)
         return {left, screen.top() + (screen.height() - outerSize.height()) / 2};
     return {left, top};
 }

@@ -19,8 +19,10 @@ namespace tovi::ui {
 QPoint centredOver(const QRect &ownerFrame, const QSize &outerSize);
 
 // The confirmation dialog: horizontally centred on the screen, its top edge at
-// the main window's vertical middle (no adjustment to stay on the screen).
-// Only when that top is negative is it centred on the screen both ways.
+// the main window's vertical middle (no adjustment to stay on the screen, so
+// it may hang over the bottom edge). Only when that top is negative, or lies
+// at or below the screen's bottom edge so that nothing of the dialog would
+// show, is it centred on the screen both ways.
 QPoint confirmDialogPosition(const QRect &mainFrame, const QSize &outerSize, const QRect &screen);
 
 // The outer size of a window with the given client size, with the frame

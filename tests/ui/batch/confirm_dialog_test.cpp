@@ -336,8 +336,9 @@ TEST(ConfirmDialogPosition, TopEdgeAtTheMainWindowsMiddleCentredOnTheScreen)
     EXPECT_EQ(confirmDialogPosition(QRect(100, 200, 600, 400), QSize(300, 120), screen), QPoint(490, 400));
     // Half of an odd height rounds toward zero.
     EXPECT_EQ(confirmDialogPosition(QRect(100, 200, 600, 401), QSize(301, 120), screen), QPoint(489, 400));
-    // No adjustment to stay on the screen.
-    EXPECT_EQ(confirmDialogPosition(QRect(0, 900, 600, 400), QSize(300, 120), screen), QPoint(490, 1100));
+    // No adjustment to stay on the screen: it may hang over the bottom edge.
+    EXPECT_EQ(confirmDialogPosition(QRect(0, 700, 600, 400), QSize(300, 120), screen), QPoint(490, 900));
+    EXPECT_EQ(confirmDialogPosition(QRect(0, 800, 600, 446), QSize(300, 120), screen), QPoint(490, 1023));
     // A middle exactly at the top edge is not negative.
     EXPECT_EQ(confirmDialogPosition(QRect(0, -300, 600, 600), QSize(300, 120), screen), QPoint(490, 0));
     // A screen that doesn't start at the origin.
@@ -350,6 +351,13 @@ TEST(ConfirmDialogPosition, MiddleAboveTheScreenCentresBothWays)
     const QRect screen(0, 0, 1280, 1024);
     EXPECT_EQ(confirmDialogPosition(QRect(100, -300, 600, 400), QSize(300, 120), screen), QPoint(490, 452));
     EXPECT_EQ(confirmDialogPosition(QRect(100, -300, 600, 599), QSize(300, 121), screen), QPoint(490, 451));
+}
+
+TEST(ConfirmDialogPosition, ADialogThatWouldStartBelowTheScreenIsCentredToo)
+{
+    const QRect screen(0, 0, 1280, 1024);
+    EXPECT_EQ(confirmDialogPosition(QRect(0, 900, 600, 400), QSize(300, 120), screen), QPoint(490, 452));
+    EXPECT_EQ(confirmDialogPosition(QRect(0, 824, 600, 400), QSize(300, 120), screen), QPoint(490, 452));
 }
 
 TEST(ConfirmDialogPosition, TheDialogGoesBelowTheMiddleOfItsMainWindow)
