@@ -242,65 +242,87 @@ std::size_t FileReadStream::read(void *buffer, std::size_t n)
 
 // ---------------------------------------------------------------- SafeFileWriter
 
+namespace {
+
+// Why an existing file can't be replaced, or 0.
+int refusalOf(const struct stat &info)
+{
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    if (!S_ISREG(info.st_mode))
+        return EINVAL;  // a device or pipe is never replaced by a file
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return EACCES;  // read-only for everybody, root included
+    return 0;
+}
+
+// The new version keeps the old one's permission bits (a new file gets the
+// usual ones), and its owner and group as far as we may give them: root
+// replacing someone else's file hands it back. Best effort: a file system
+// without owners or permission bits (a FAT stick) still takes the picture.
+void giveAttributes(int fd, const struct stat *original)
+{
+    [[maybe_unused]] int ignored = 0;
+    if (!original) {
+        ignored = ::fchmod(fd, 0666 & ~currentUmask());
+        return;
+    }
+    struct stat made;
+    if (::fstat(fd, &made) == 0 && (made.st_uid != original->st_uid || made.st_gid != original->st_gid)) {
+        const uid_t owner = ::geteuid() == 0 ? original->st_uid : uid_t(-1);
+        ignored = ::fchown(fd, owner, original->st_gid);
+    }
+    ignored = ::fchmod(fd, original->st_mode & 07777);
+}
+
+}  // namespace
+
 SafeFileWriter::SafeFileWriter(const std::string &fileName)
 {
-    int code = resolveLinks(fileName, m_target);
-    if (code != 0)
-        throw FileCreateError(fileCreateMessage(fileName, code));
-
-    // The file being replaced: refused when read-only or in use, and locked
-    // against readers until the new version is in its place.
-    mode_t mode = 0666 & ~currentUmask();
-    bool exists = false;
     struct stat info;
-    if (::stat(m_target.c_str(), &info) == 0) {
-        exists = true;
-        if (S_ISDIR(info.st_mode))
-            code = EISDIR;
-        else if (!S_ISREG(info.st_mode))
-            code = EINVAL;  // a device or pipe is never replaced by a file
-        else if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            code = EACCES;  // read-only for everybody, root included
-        mode = info.st_mode & 07777;
-    } else if (errno != ENOENT) {
-        code = errno;
-    }
-    if (code == 0 && exists) {
-        m_originalFd = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-        if (m_originalFd < 0)
-            code = errno;
-        else if (::flock(m_originalFd, LOCK_EX | LOCK_NB) != 0)
-            code = errno;
-    }
+    bool exists = false;
+    int code = resolveLinks(fileName, m_target);
     if (code == 0) {
-        // Hidden, beside the target (a rename never crosses file systems), and
-        // short enough for the longest file name.
-        std::string pattern = folderOf(m_target) + "/." + baseNameOf(m_target).substr(0, kMaxTempStem) + ".tovi-XXXXXX";
-        m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (m_fd < 0) {
+        if (::stat(m_target.c_str(), &info) == 0) {
+            exists = true;
+            code = refusalOf(info);
+        } else if (errno != ENOENT) {
             code = errno;
-        } else {
-            m_tempName = pattern;
-            m_unfinishedSlot = g_unfinishedFiles.add(pattern);
         }
     }
-    if (code == 0 && ::flock(m_fd, LOCK_EX) != 0)
-        code = errno;
-    if (code == 0) {
-        // The new version keeps the old one's permission bits, and root
-        // replacing someone else's file hands it back to its owner. Best
-        // effort: a file system without owners or permission bits (a FAT
-        // stick) still takes the picture.
-        [[maybe_unused]] int ignored = 0;
-        if (exists && ::geteuid() == 0)
-            ignored = ::fchown(m_fd, info.st_uid, info.st_gid);
-        ignored = ::fchmod(m_fd, mode);
-    }
+    // The file being replaced is locked against readers until the new version
+    // is in its place; a reader holding it makes it a file in use.
+    if (code == 0 && exists)
+        code = lockOriginal();
+    if (code == 0)
+        code = createTemporary();
     if (code != 0) {
         discard();
         throw FileCreateError(fileCreateMessage(fileName, code));
     }
+    giveAttributes(m_fd, exists ? &info : nullptr);
     m_fileName = fileName;
+}
+
+int SafeFileWriter::lockOriginal()
+{
+    m_originalFd = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (m_originalFd < 0 || ::flock(m_originalFd, LOCK_EX | LOCK_NB) != 0)
+        return errno;
+    return 0;
+}
+
+int SafeFileWriter::createTemporary()
+{
+    // Hidden, beside the target (a rename never crosses file systems), and
+    // short enough for the longest file name.
+    std::string pattern = folderOf(m_target) + "/." + baseNameOf(m_target).substr(0, kMaxTempStem) + ".tovi-XXXXXX";
+    m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (m_fd < 0)
+        return errno;
+    m_tempName = pattern;
+    m_unfinishedSlot = g_unfinishedFiles.add(pattern);
+    return ::flock(m_fd, LOCK_EX) == 0 ? 0 : errno;
 }
 
 SafeFileWriter::~SafeFileWriter()

@@ -85,6 +85,9 @@ public:
     void commit();
 
 private:
+    // Each gives 0 or the errno that stops the write.
+    int lockOriginal();
+    int createTemporary();
     // Closes and removes the temporary file and lets go of the target.
     void discard();
 

@@ -215,6 +215,21 @@ TEST(SafeFileWriterTest, KeepsPermissionBitsAndGivesNewFilesTheUsualOnes)
     EXPECT_EQ(permissionsOf(name), 0644u);
 }
 
+TEST(SafeFileWriterTest, RootHandsAReplacedFileBackToItsOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    TempDir dir;
+    const auto name = dir.file("theirs.bmp");
+    test::writeFile(name, "old");
+    ASSERT_EQ(::chown(name.c_str(), 1234, 5678), 0);
+    replaceWith(name, "new");
+    struct stat info {};
+    ASSERT_EQ(::stat(name.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 1234u);
+    EXPECT_EQ(info.st_gid, 5678u);
+}
+
 TEST(SafeFileWriterTest, ALinkStaysALinkAndItsTargetIsReplaced)
 {
     TempDir dir;
