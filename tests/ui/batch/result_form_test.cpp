@@ -301,15 +301,5 @@ TEST(WindowPlacement, OuterSizeTakesTheMainWindowsFrame)
     EXPECT_EQ(outerSizeLike(&mainWindow, QSize(428, 288)), QSize(428, 288) + margins);
 }
 
-TEST_F(ResultFormTest, ReleasedAfterUseIsDestroyedOnceEventsAreHandled)
-{
-    QWidget mainWindow;
-    QPointer<TResultForm> form = new TResultForm(&mainWindow);
-    form->deleteLater();
-    EXPECT_FALSE(form.isNull());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(form.isNull());
-}
-
 }  // namespace
 }  // namespace tovi::ui
