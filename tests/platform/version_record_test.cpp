@@ -255,6 +255,11 @@ struct DamagedCase {
     Bytes (*make)();
 };
 
+void PrintTo(const DamagedCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 Bytes goodFile()
 {
     return buildElf(programSections(blockBytes(makeVersionInfoBlock(1, 4, 3, 11))));

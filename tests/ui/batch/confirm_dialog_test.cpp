@@ -40,6 +40,11 @@ struct KeyCase {
     ConfirmAnswer expected;
 };
 
+void PrintTo(const KeyCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class ConfirmDialogKeys : public ::testing::TestWithParam<KeyCase> {};
 
 TEST_P(ConfirmDialogKeys, ChooseTheirButton)
