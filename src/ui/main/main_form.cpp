@@ -106,7 +106,6 @@ void TMainForm::createMenus()
         menu->setObjectName(QString::fromLatin1(name));
         menu->setStyle(menuStyle);
         menu->menuAction()->setStatusTip(hint);
-        menu->installEventFilter(this);
         return menu;
     };
 
@@ -143,7 +142,6 @@ void TMainForm::createMenus()
     ModeMenu->setObjectName(QStringLiteral("ModeMenu"));
     ModeMenu->setStyle(menuStyle);
     ModeMenu->addActions({modeChange, modeInv, modeGray, modeInvGray});
-    ModeMenu->installEventFilter(this);
 }
 
 void TMainForm::createToolBar()

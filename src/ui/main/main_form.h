@@ -149,22 +149,15 @@ public:
     // The about box (main_form_about.cpp).
     void HelpAbout1Execute();
 
-    // Help (main_form_help.cpp). The help system plugs in here: HelpOpen
-    // calls the help-open handler, and F1 on an entry of an open menu calls
-    // the menu-help handler with the menu and its highlighted entry (null
-    // when none is). Without handlers help requests do nothing.
+    // Help (main_form_help.cpp). The help system plugs in here: the help
+    // command calls the help-open handler; without one it does nothing.
     void HelpOpenExecute();
     void setHelpOpenHandler(std::function<void()> handler) { m_helpOpenHandler = std::move(handler); }
-    void setMenuHelpHandler(std::function<void(QMenu *menu, QAction *entry)> handler)
-    {
-        m_menuHelpHandler = std::move(handler);
-    }
 
 protected:
     void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -192,7 +185,6 @@ private:
     std::array<QColor, 16> m_customColors;
     bool m_frameAdjusted = false;
     std::function<void()> m_helpOpenHandler;
-    std::function<void(QMenu *, QAction *)> m_menuHelpHandler;
 };
 
 }  // namespace tovi::ui

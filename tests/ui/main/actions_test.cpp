@@ -190,6 +190,17 @@ TEST_F(Enabling, AnErrorInACommandIsShownAndTheWindowGoesOn)
     EXPECT_TRUE(form.isVisible());
 }
 
+TEST_F(Enabling, F1RunsTheHelpCommandWhichTellsThePickingMode)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Filled(2, 2, 0))});
+    std::vector<bool> pickingSeen;
+    form.setHelpOpenHandler([&] { pickingSeen.push_back(form.picking()); });
+    QTest::keyClick(&form, Qt::Key_F1);
+    QTest::mouseClick(form.ToolButton4, Qt::LeftButton);
+    QTest::keyClick(&form, Qt::Key_F1);
+    EXPECT_EQ(pickingSeen, (std::vector<bool>{false, true}));
+}
+
 // ---------------------------------------------------------------------------
 
 using Modes = MainFormTest;

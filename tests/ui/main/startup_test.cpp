@@ -251,5 +251,13 @@ TEST_F(StartUp, ExitClosesAtOnceWithAProcessedUnsavedPicture)
     EXPECT_FALSE(form.isVisible());
 }
 
+TEST_F(StartUp, AltF4EndsTheProgram)
+{
+    ui::TMainForm &form = start();
+    QTest::keyClick(&form, Qt::Key_F4, Qt::AltModifier);
+    settle();
+    EXPECT_FALSE(form.isVisible());
+}
+
 }  // namespace
 }  // namespace tovi::test
