@@ -71,10 +71,15 @@ QString indexSearchText()
     return field ? field->text() : QStringLiteral("(none)");
 }
 
-bool request(std::uint16_t command, std::uintptr_t data)
+QString compiledHelpFile()
+{
+    return helpFileBesideExecutable(QStringLiteral("ToviXP.chm"));
+}
+
+bool request(std::uint16_t command, std::uintptr_t data, const QString &helpFile = compiledHelpFile())
 {
     bool callHelp = true;
-    return ApplicationEvents1Help(command, data, callHelp);
+    return ApplicationEvents1Help(command, data, callHelp, helpFile);
 }
 
 class RealEngine : public ::testing::Test {
@@ -83,14 +88,12 @@ protected:
     {
         ASSERT_TRUE(QFile::exists(QString::fromStdString(helpEngineModulePath())));
         registerHtmlHelpViewer();
-        setApplicationHelpFile(helpFileBesideExecutable(QString::fromLatin1(kHelpFileName)));
     }
 
     void TearDown() override
     {
         unregisterHtmlHelpViewer();
         EXPECT_EQ(helpWindowCount(), 0);
-        setApplicationHelpFile(QString());
     }
 };
 
@@ -122,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(RealEngine, HelpCommandShowsTheOverviewWithTheIndex)
 {
-    HelpOpenExecute(false);
+    HelpOpenExecute(false, compiledHelpFile());
     EXPECT_EQ(pageTitle(), QStringLiteral("Tovi for XP の概要"));
     EXPECT_EQ(shownNavigationTab(), QStringLiteral("キーワード(&N)"));
     EXPECT_EQ(indexSearchText(), QString());
@@ -130,25 +133,25 @@ TEST_F(RealEngine, HelpCommandShowsTheOverviewWithTheIndex)
 
 TEST_F(RealEngine, HelpCommandWhilePickingShowsThePageOnPicking)
 {
-    HelpOpenExecute(true);
+    HelpOpenExecute(true, compiledHelpFile());
     EXPECT_EQ(pageTitle(), QStringLiteral("画像から色を抽出"));
 }
 
 TEST_F(RealEngine, AKeywordOfTheIndexOpensItsPage)
 {
-    helpSystem().HelpByKeyword(QStringLiteral("グレースケール"), applicationHelpFile());
+    helpSystem().HelpByKeyword(QStringLiteral("グレースケール"), compiledHelpFile());
     EXPECT_EQ(pageTitle(), QStringLiteral("グレースケール実行"));
 }
 
 TEST_F(RealEngine, KeywordsMatchWithoutRegardToLetterCase)
 {
-    helpSystem().HelpByKeyword(QStringLiteral("bmp"), applicationHelpFile());
+    helpSystem().HelpByKeyword(QStringLiteral("bmp"), compiledHelpFile());
     EXPECT_EQ(pageTitle(), QStringLiteral("Tovi for XP の概要"));
 }
 
 TEST_F(RealEngine, AnUnknownKeywordShowsTheIndex)
 {
-    helpSystem().HelpByKeyword(QStringLiteral("存在しない言葉"), applicationHelpFile());
+    helpSystem().HelpByKeyword(QStringLiteral("存在しない言葉"), compiledHelpFile());
     EXPECT_EQ(shownNavigationTab(), QStringLiteral("キーワード(&N)"));
     EXPECT_EQ(indexSearchText(), QStringLiteral("存在しない言葉"));
     EXPECT_EQ(pageTitle(), QStringLiteral("Tovi for XP の概要"));
@@ -156,7 +159,7 @@ TEST_F(RealEngine, AnUnknownKeywordShowsTheIndex)
 
 TEST_F(RealEngine, AKeywordWithSeveralPagesOpensTheFirstAndShowsTheIndex)
 {
-    helpSystem().HelpByKeyword(QStringLiteral("クリップボード"), applicationHelpFile());
+    helpSystem().HelpByKeyword(QStringLiteral("クリップボード"), compiledHelpFile());
     EXPECT_EQ(pageTitle(), QStringLiteral("貼り付け"));
     EXPECT_EQ(shownNavigationTab(), QStringLiteral("キーワード(&N)"));
 }
@@ -188,11 +191,11 @@ TEST_F(RealEngine, AnUnmappedNumberShowsTheEnginesMessage)
 
 TEST_F(RealEngine, AMissingHelpFileShowsTheEnginesMessage)
 {
-    setApplicationHelpFile(QStringLiteral("/nonexistent/ToviXP.chm"));
-    request(HELP_CONTEXT, 1101);
+    const QString missing = QStringLiteral("/nonexistent/ToviXP.chm");
+    request(HELP_CONTEXT, 1101, missing);
     EXPECT_EQ(pageTitle(), QStringLiteral("ヘルプ ファイルを開けません"));
     EXPECT_EQ(helpWindow()->windowTitle(), QStringLiteral("ヘルプ"));
-    HelpOpenExecute(false);
+    HelpOpenExecute(false, missing);
     EXPECT_EQ(pageTitle(), QStringLiteral("ヘルプ ファイルを開けません"));
 }
 
@@ -201,11 +204,10 @@ TEST_F(RealEngine, AHelpFileThatAppearsLaterIsOpenedByTheNextRequest)
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const QString file = QDir(folder.path()).filePath(QStringLiteral("ToviXP.chm"));
-    setApplicationHelpFile(file);
-    request(HELP_CONTEXT, 1202);
+    request(HELP_CONTEXT, 1202, file);
     EXPECT_EQ(pageTitle(), QStringLiteral("ヘルプ ファイルを開けません"));
-    ASSERT_TRUE(QFile::copy(helpFileBesideExecutable(QString::fromLatin1(kHelpFileName)), file));
-    request(HELP_CONTEXT, 1202);
+    ASSERT_TRUE(QFile::copy(compiledHelpFile(), file));
+    request(HELP_CONTEXT, 1202, file);
     EXPECT_EQ(pageTitle(), QStringLiteral("コピー"));
     EXPECT_EQ(helpWindowCount(), 1);
 }
@@ -249,7 +251,7 @@ TEST_F(RealEngine, PicturesAndTheStyleSheetComeFromTheHelpFile)
 
 TEST_F(RealEngine, ClickingAContentsEntryShowsItsPage)
 {
-    HelpOpenExecute(false);
+    HelpOpenExecute(false, compiledHelpFile());
     auto *contents = helpWindow()->findChild<QTreeWidget *>(QStringLiteral("contents"));
     ASSERT_NE(contents, nullptr);
     const QList<QTreeWidgetItem *> found = contents->findItems(QStringLiteral("色反転実行"), Qt::MatchRecursive);
@@ -271,12 +273,12 @@ TEST_F(RealEngine, ClosingAllWindowsDestroysThem)
 
 TEST_F(RealEngine, TheWideEntryPointTakesUtf16Texts)
 {
-    HelpOpenExecute(false);  // loads the module
+    HelpOpenExecute(false, compiledHelpFile());  // loads the module
     void *module = dlopen(helpEngineModulePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(module, nullptr);
     const auto htmlHelpW = reinterpret_cast<htmlhelp::HtmlHelpWProc>(dlsym(module, htmlhelp::kHtmlHelpWName));
     ASSERT_NE(htmlHelpW, nullptr);
-    const std::u16string file = applicationHelpFile().toStdU16String();
+    const std::u16string file = compiledHelpFile().toStdU16String();
     EXPECT_NE(htmlHelpW(0, file.c_str(), htmlhelp::HH_HELP_CONTEXT, 1302), 0u);
     EXPECT_EQ(pageTitle(), QStringLiteral("バージョン情報"));
     const std::u16string keyword = u"モノトーン";
@@ -291,12 +293,12 @@ TEST_F(RealEngine, TheWideEntryPointTakesUtf16Texts)
 
 TEST_F(RealEngine, ALookupRecordThatIsTooShortIsIgnored)
 {
-    HelpOpenExecute(false);
+    HelpOpenExecute(false, compiledHelpFile());
     request(HELP_CONTEXT, 1101);
     htmlhelp::HH_AKLINK link{};
     link.cbStruct = 8;
     link.pszKeywords = "グレースケール";
-    const QByteArray file = applicationHelpFile().toUtf8();
+    const QByteArray file = compiledHelpFile().toUtf8();
     EXPECT_EQ(CallHtmlHelp(0, file.constData(), htmlhelp::HH_ALINK_LOOKUP, reinterpret_cast<htmlhelp::HelpData>(&link)),
               0u);
     EXPECT_EQ(pageTitle(), QStringLiteral("画像を開く"));
@@ -305,7 +307,6 @@ TEST_F(RealEngine, ALookupRecordThatIsTooShortIsIgnored)
 TEST(RealEngineLifetime, TheEngineIsStoppedAndUnloadedAtTheEndAndLoadsAgain)
 {
     registerHtmlHelpViewer();
-    setApplicationHelpFile(helpFileBesideExecutable(QString::fromLatin1(kHelpFileName)));
     request(HELP_CONTEXT, 1101);
     ASSERT_NE(helpWindow(), nullptr);
     unregisterHtmlHelpViewer();
@@ -317,7 +318,6 @@ TEST(RealEngineLifetime, TheEngineIsStoppedAndUnloadedAtTheEndAndLoadsAgain)
     EXPECT_EQ(pageTitle(), QStringLiteral("画像の保存"));
     unregisterHtmlHelpViewer();
     QApplication::processEvents();
-    setApplicationHelpFile(QString());
 }
 
 }  // namespace

@@ -7,58 +7,38 @@
 
 namespace tovi::help {
 
-namespace {
-
-QString &helpFileSetting()
-{
-    static QString helpFile;
-    return helpFile;
-}
-
-}  // namespace
-
-QString applicationHelpFile()
-{
-    return helpFileSetting();
-}
-
-void setApplicationHelpFile(const QString &helpFile)
-{
-    helpFileSetting() = helpFile;
-}
-
 QString helpFileBesideExecutable(const QString &helpFile)
 {
     return QString::fromStdString(executableFolder()) + QLatin1Char('/') + QFileInfo(helpFile).fileName();
 }
 
-void HelpOpenExecute(bool picking)
+void HelpOpenExecute(bool picking, const QString &helpFile)
 {
     if (picking)
-        helpSystem().HelpByContext(kHelpContextColorPick, applicationHelpFile());
+        helpSystem().HelpByContext(kHelpContextColorPick, helpFile);
     else
-        helpSystem().HelpByKeyword(QString(), applicationHelpFile());
+        helpSystem().HelpByKeyword(QString(), helpFile);
 }
 
-bool ApplicationEvents1Help(std::uint16_t command, std::uintptr_t data, bool &callHelp)
+bool ApplicationEvents1Help(std::uint16_t command, std::uintptr_t data, bool &callHelp, const QString &helpFile)
 {
     callHelp = false;
     switch (command) {
     case HELP_CONTEXT:
     case HELP_CONTEXTPOPUP:
         // A pop-up request opens the normal help window.
-        helpSystem().HelpByContext(int(std::uint32_t(data)), applicationHelpFile());
+        helpSystem().HelpByContext(int(std::uint32_t(data)), helpFile);
         break;
     case HELP_SETPOPUP_POS:
         break;
     case HELP_COMMAND: {
         // A request without text would point nowhere; it asks for an empty topic.
         const char *text = reinterpret_cast<const char *>(data);
-        helpSystem().HelpByTopic(text ? QString::fromUtf8(text) : QString(), applicationHelpFile());
+        helpSystem().HelpByTopic(text ? QString::fromUtf8(text) : QString(), helpFile);
         break;
     }
     default:
-        helpSystem().HelpByContext(kHelpContextDefault, applicationHelpFile());
+        helpSystem().HelpByContext(kHelpContextDefault, helpFile);
         break;
     }
     return true;

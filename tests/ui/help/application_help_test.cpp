@@ -30,26 +30,24 @@ QStringList openedContext(const char *number)
             QStringLiteral("HELP_CONTEXT caller=0 file=\"/opt/tovi/ToviXP.chm\" data=%1").arg(QLatin1String(number))};
 }
 
-// The program as it stands after start-up: viewer registered, help file set.
+// The program as it stands after start-up: the viewer registered.
 class ApplicationHelpTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         registerHtmlHelpViewer();
-        setApplicationHelpFile(kFile);
         clearRecordedCalls();
     }
 
     void TearDown() override
     {
         unregisterHtmlHelpViewer();
-        setApplicationHelpFile(QString());
     }
 
     bool request(std::uint16_t command, std::uintptr_t data)
     {
         bool callHelp = true;
-        const bool handled = ApplicationEvents1Help(command, data, callHelp);
+        const bool handled = ApplicationEvents1Help(command, data, callHelp, kFile);
         EXPECT_FALSE(callHelp);
         return handled;
     }
@@ -57,7 +55,7 @@ protected:
 
 TEST_F(ApplicationHelpTest, HelpCommandLooksUpAnEmptyKeywordWithTheIndexOnFailure)
 {
-    HelpOpenExecute(false);
+    HelpOpenExecute(false, kFile);
     const QStringList calls = recordedCalls();
     ASSERT_EQ(calls.size(), 2);
     EXPECT_EQ(calls[0], line("INITIALIZE caller=0 file=null cookie:=4242"));
@@ -68,7 +66,7 @@ TEST_F(ApplicationHelpTest, HelpCommandLooksUpAnEmptyKeywordWithTheIndexOnFailur
 
 TEST_F(ApplicationHelpTest, HelpCommandWhilePickingOpensThePageOnPicking)
 {
-    HelpOpenExecute(true);
+    HelpOpenExecute(true, kFile);
     EXPECT_EQ(recordedCalls(), openedContext("1203"));
 }
 
@@ -115,7 +113,7 @@ TEST_F(ApplicationHelpTest, TwoRequestsLoadAndStartTheEngineOnce)
 {
     request(HELP_CONTEXT, 1101);
     request(HELP_CONTEXT, 1102);
-    HelpOpenExecute(false);
+    HelpOpenExecute(false, kFile);
     const QStringList calls = recordedCalls();
     EXPECT_EQ(calls.filter(QStringLiteral("INITIALIZE")).size(), 1);
     EXPECT_EQ(calls.size(), 1 + 2 + 2 + 1);
@@ -124,8 +122,8 @@ TEST_F(ApplicationHelpTest, TwoRequestsLoadAndStartTheEngineOnce)
 TEST_F(ApplicationHelpTest, EveryEngineCallIsMadeWithCallerWindowZero)
 {
     const char topic[] = "abc";
-    HelpOpenExecute(false);
-    HelpOpenExecute(true);
+    HelpOpenExecute(false, kFile);
+    HelpOpenExecute(true, kFile);
     request(HELP_CONTEXT, 1101);
     request(HELP_COMMAND, reinterpret_cast<std::uintptr_t>(topic));
     request(99, 0);
@@ -149,16 +147,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, UnknownRequestKind, ::testing::Values(0, 2, 3, 9
 TEST(ApplicationHelpFile, BesideTheExecutableTakesOnlyTheFileNamePart)
 {
     const QString folder = QString::fromStdString(executableFolder());
-    EXPECT_EQ(helpFileBesideExecutable(QString::fromLatin1(kHelpFileName)), folder + QStringLiteral("/ToviXP.chm"));
+    EXPECT_EQ(helpFileBesideExecutable(QStringLiteral("ToviXP.chm")), folder + QStringLiteral("/ToviXP.chm"));
     EXPECT_EQ(helpFileBesideExecutable(QStringLiteral("/elsewhere/ToviXP.chm")), folder + QStringLiteral("/ToviXP.chm"));
     EXPECT_TRUE(folder.startsWith(QLatin1Char('/')));
-}
-
-TEST(ApplicationHelpFile, SettingIsKeptAsGiven)
-{
-    setApplicationHelpFile(QStringLiteral("ToviXP.chm"));
-    EXPECT_EQ(applicationHelpFile(), QStringLiteral("ToviXP.chm"));
-    setApplicationHelpFile(QString());
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ public:
         helpMenu = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
         helpOpen = action(helpMenu, "ヘルプ(&H)", kHelpContextHelpOpen);
         helpOpen->setShortcut(Qt::Key_F1);
-        connect(helpOpen, &QAction::triggered, this, [this] { HelpOpenExecute(picking); });
+        connect(helpOpen, &QAction::triggered, this, [this] { HelpOpenExecute(picking, kFile); });
 
         modeMenu = new QMenu(this);
         modeMenu->addAction(modeChange);
@@ -112,10 +112,9 @@ protected:
     void SetUp() override
     {
         registerHtmlHelpViewer();
-        setApplicationHelpFile(kFile);
         installHelpRequests([this](std::uint16_t command, std::uintptr_t data, bool &callHelp) {
             requests.emplace_back(command, data);
-            return ApplicationEvents1Help(command, data, callHelp);
+            return ApplicationEvents1Help(command, data, callHelp, kFile);
         });
         clearRecordedCalls();
     }
@@ -125,7 +124,6 @@ protected:
         closePopups();
         removeHelpRequests();
         unregisterHtmlHelpViewer();
-        setApplicationHelpFile(QString());
     }
 
     static void show(QWidget &window)

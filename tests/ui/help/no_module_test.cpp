@@ -28,22 +28,21 @@ TEST(NoEngineModule, TheModuleIsReallyMissing)
 TEST(NoEngineModule, EveryHelpRequestDoesNothingAndReturnsNothing)
 {
     registerHtmlHelpViewer();
-    setApplicationHelpFile(helpFileBesideExecutable(QString::fromLatin1(kHelpFileName)));
+    const QString file = helpFileBesideExecutable(QStringLiteral("ToviXP.chm"));
     EXPECT_EQ(CallHtmlHelp(0, nullptr, htmlhelp::HH_CLOSE_ALL, 0), 0u);
-    HelpOpenExecute(false);
-    HelpOpenExecute(true);
+    HelpOpenExecute(false, file);
+    HelpOpenExecute(true, file);
     bool callHelp = true;
-    EXPECT_TRUE(ApplicationEvents1Help(HELP_CONTEXT, 1104, callHelp));
+    EXPECT_TRUE(ApplicationEvents1Help(HELP_CONTEXT, 1104, callHelp, file));
     EXPECT_FALSE(callHelp);
     const char topic[] = "abc";
-    EXPECT_TRUE(ApplicationEvents1Help(HELP_COMMAND, reinterpret_cast<std::uintptr_t>(topic), callHelp));
-    EXPECT_TRUE(ApplicationEvents1Help(77, 0, callHelp));
+    EXPECT_TRUE(ApplicationEvents1Help(HELP_COMMAND, reinterpret_cast<std::uintptr_t>(topic), callHelp, file));
+    EXPECT_TRUE(ApplicationEvents1Help(77, 0, callHelp, file));
     // The viewer counts itself started even though nothing answered.
     EXPECT_TRUE(htmlHelpViewer()->isStarted());
     EXPECT_EQ(htmlHelpViewer()->cookie(), 0u);
     EXPECT_FALSE(testing::isModuleLoaded());
     unregisterHtmlHelpViewer();
-    setApplicationHelpFile(QString());
 }
 
 TEST(HtmlHelpBridge, AFailedLoadIsTriedAgainAtTheNextCall)
