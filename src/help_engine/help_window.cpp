@@ -296,6 +296,9 @@ void HelpWindow::showDefaultPage()
 void HelpWindow::showMessage(const QString &title, const QString &text)
 {
     m_browser->setHtml(messageHtml(title, text));
+    // The message is no page of the contents.
+    m_contents->setCurrentItem(nullptr);
+    m_contents->clearSelection();
 }
 
 void HelpWindow::showIndex(const QString &text)
