@@ -9,6 +9,22 @@
 #include "ui/main/main_form.h"
 #include "ui/main/palette_colors.h"
 
+namespace {
+
+// Closing the main window ends the program at once, whatever other windows
+// (help pages) are still open.
+class QuitWhenClosed : public QObject {
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close)
+            QCoreApplication::quit();
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+}  // namespace
+
 int main(int argc, char **argv)
 {
     using namespace tovi::ui;
@@ -25,6 +41,8 @@ int main(int argc, char **argv)
     loadSystemColors(QApplication::palette());
 
     TMainForm mainForm(QApplication::arguments().mid(1));
+    QuitWhenClosed quitWhenClosed;
+    mainForm.installEventFilter(&quitWhenClosed);
     mainForm.show();
     return application.exec();
 }

@@ -56,6 +56,9 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
+    // The window asks for the context-help title-bar button too; help
+    // requests take it into account even where no such button shows.
+    setWindowFlag(Qt::WindowContextHelpButtonHint, true);
     QFont font(QString::fromUtf8(kSystemFontName));
     font.setPixelSize(kFontPixelHeight);
     setFont(font);

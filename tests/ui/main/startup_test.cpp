@@ -37,6 +37,7 @@ TEST_F(StartUp, WithoutArgumentsShowsNoPictureAndTheDefaults)
     EXPECT_FALSE(form.picking());
     EXPECT_TRUE(form.fileName().isEmpty());
     EXPECT_TRUE(form.acceptDrops());
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowContextHelpButtonHint);
 }
 
 class CommandLineBmp : public MainFormTest, public ::testing::WithParamInterface<const char *> {};
