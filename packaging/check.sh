@@ -8,7 +8,7 @@
 # file from beside it), validates the desktop entry, icons and manual pages,
 # then builds the Debian package and checks its fields, file list and
 # dependencies. With --install-deb (as root) it also installs the package on
-# this machine with apt-get, checks it and removes it again.
+# this machine with apt-get, checks it and purges it again.
 #
 # One line per check, PASS or FAIL; exits 1 when any check failed.
 set -uo pipefail
@@ -104,68 +104,6 @@ batch_version=$("$root/$bindir/tovi-batch" --version 2>&1)
 check "installed tovi-batch --version prints \"tovi-batch $version\" (got \"$batch_version\")" \
   test "$batch_version" = "tovi-batch $version"
 
-# The window program, started through the link in bin/ under a private X
-# server: F1 must load the help engine and the help file from the program
-# folder (both are looked for beside the resolved executable).
-window_program_check() {
-  local display_file=$tmp/display display pid window= help_window= i
-  if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
-    echo "      Xvfb and xdotool are needed (scripts/setup.sh installs them)"
-    return 1
-  fi
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$display_file" 2>"$tmp/xvfb.log" &
-  pids+=($!)
-  for i in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
-  display=:$(head -n1 "$display_file")
-  for i in $(seq 50); do DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-  if ! DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1; then
-    echo "      Xvfb did not start" && sed 's/^/      /' "$tmp/xvfb.log"
-    return 1
-  fi
-  (cd "$tmp" && exec env -u WAYLAND_DISPLAY DISPLAY="$display" QT_QPA_PLATFORM=xcb \
-    "$link" >"$tmp/tovi.log" 2>&1) &
-  pid=$!
-  pids+=("$pid")
-  for i in $(seq 100); do
-    window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Tovi for XP$' 2>/dev/null | head -n1)
-    [ -n "$window" ] || ! kill -0 "$pid" 2>/dev/null && break
-    sleep 0.1
-  done
-  if [ -z "$window" ]; then
-    echo "      no window \"Tovi for XP\" appeared; the program said:" && sed 's/^/      /' "$tmp/tovi.log"
-    return 1
-  fi
-  # No window manager here: give the window the keyboard, then press F1 as
-  # a real key (XTEST), not as a synthetic event the program may ignore.
-  DISPLAY=$display timeout 5 xdotool windowfocus --sync "$window"
-  DISPLAY=$display xdotool key F1
-  for i in $(seq 100); do
-    help_window=$(DISPLAY=$display xdotool search --onlyvisible --name "^Tovi for XP ヘルプ\$" 2>/dev/null | head -n1)
-    [ -n "$help_window" ] && break
-    sleep 0.1
-  done
-  local ok=0
-  if grep -qF "$root/$programdir/$help_engine" "/proc/$pid/maps"; then
-    echo "      the help engine was loaded from $programdir/"
-  else
-    echo "      the help engine was not loaded from $programdir/" && ok=1
-  fi
-  if [ "$(readlink -f "/proc/$pid/fd/"* 2>/dev/null | grep -cF "$root/$programdir/$help_file_name")" -gt 0 ]; then
-    echo "      $help_file_name was opened from $programdir/"
-  else
-    echo "      $help_file_name was not opened from $programdir/" && ok=1
-  fi
-  if [ -n "$help_window" ]; then
-    echo "      the help window shows the help file's title"
-  else
-    echo "      no help window titled \"Tovi for XP ヘルプ\" appeared" && ok=1
-  fi
-  kill "$pid" 2>/dev/null
-  return $ok
-}
-check "the installed window program, started as $bindir/tovi, opens its help file from beside itself on F1" \
-  window_program_check
-
 # ------------------------------------------------------ desktop entry, icons ----
 
 desktop=$root/$datadir/applications/tovi.desktop
@@ -193,6 +131,94 @@ icons_ok() {
   return $ok
 }
 check "icon \"$icon\" is in hicolor at 16, 32, 48 and scalable" icons_ok
+
+# ---------------------------------------------------- the window program ----
+
+# Started as a file manager starts it, from the desktop entry's Exec line with
+# a BMP for %f and bin/ on the PATH, under a private X server. It must open
+# the BMP, and F1 must load the help engine and the help file from the
+# program folder (both are looked for beside the resolved executable).
+display=
+start_x_server() {
+  local display_file=$tmp/display i
+  if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+    echo "      Xvfb and xdotool are needed (scripts/setup.sh installs them)"
+    return 1
+  fi
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$display_file" 2>"$tmp/xvfb.log" &
+  pids+=($!)
+  for i in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+  display=:$(head -n1 "$display_file")
+  for i in $(seq 50); do DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "      Xvfb did not start" && sed 's/^/      /' "$tmp/xvfb.log"
+  return 1
+}
+wait_for_window() {  # wait_for_window <title pattern>: prints the window's id
+  local i window
+  for i in $(seq 100); do
+    window=$(DISPLAY=$display xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)
+    [ -n "$window" ] && echo "$window" && return 0
+    kill -0 "$program_pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# A 1 x 1 picture, 24 bits per pixel.
+bmp=$tmp/picture.bmp
+printf 'BM\x3a\0\0\0\0\0\0\0\x36\0\0\0(\0\0\0\x01\0\0\0\x01\0\0\0\x01\0\x18\0\0\0\0\0\x04\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\xff\xff\xff\0' >"$bmp"
+
+program_pid=
+main_window=
+# opens_the_bmp <desktop entry> <folder of commands>: runs the entry's Exec
+# line with the BMP for %f, the folder first on the PATH, and waits for the
+# main window to show the BMP's name.
+opens_the_bmp() {
+  [ -n "$display" ] || start_x_server || return 1
+  local command
+  command=$(sed -n 's/^Exec=//p' "$1" | head -n1)
+  command=${command//%f/$bmp}
+  # shellcheck disable=SC2086  # the Exec line is split into words as a launcher does
+  (cd "$tmp" && exec env -u WAYLAND_DISPLAY DISPLAY="$display" QT_QPA_PLATFORM=xcb PATH="$2:$PATH" \
+    $command >"$tmp/tovi.log" 2>&1) &
+  program_pid=$!
+  pids+=("$program_pid")
+  if ! main_window=$(wait_for_window "^Tovi for XP -\[${bmp##*/}\]\$"); then
+    echo "      no window \"Tovi for XP -[${bmp##*/}]\" appeared; windows:"
+    DISPLAY=$display xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | sed 's/^/        /'
+    echo "      the program said:" && sed 's/^/        /' "$tmp/tovi.log"
+    return 1
+  fi
+}
+check "the window program, started by the desktop entry's Exec line, opens the BMP given for %f" \
+  opens_the_bmp "$desktop" "$root/$bindir"
+
+finds_its_help() {
+  [ -n "$main_window" ] || return 1
+  # No window manager here: give the window the keyboard, then press F1 as
+  # a real key (XTEST).
+  DISPLAY=$display timeout 5 xdotool windowfocus --sync "$main_window"
+  DISPLAY=$display xdotool key F1
+  local ok=0
+  if wait_for_window "^Tovi for XP ヘルプ\$" >/dev/null; then
+    echo "      a help window shows the help file's title"
+  else
+    echo "      no help window titled \"Tovi for XP ヘルプ\" appeared" && ok=1
+  fi
+  if grep -qF "$root/$programdir/$help_engine" "/proc/$program_pid/maps"; then
+    echo "      the help engine was loaded from $programdir/"
+  else
+    echo "      the help engine was not loaded from $programdir/" && ok=1
+  fi
+  if readlink -f "/proc/$program_pid/fd/"* 2>/dev/null | grep -qxF "$root/$programdir/$help_file_name"; then
+    echo "      $help_file_name was opened from $programdir/"
+  else
+    echo "      $help_file_name was not opened from $programdir/" && ok=1
+  fi
+  return $ok
+}
+check "the window program, started as $bindir/tovi, opens its help file from beside itself on F1" finds_its_help
+kill "$program_pid" 2>/dev/null
 
 # ------------------------------------------------------------ manual pages ----
 
@@ -302,20 +328,33 @@ check "tovi-batch unpacked from the package runs (\"$unpacked_version\")" \
 
 if $install_deb; then
   if dpkg-query -W -f='${Status}' tovi 2>/dev/null | grep -q 'install ok installed'; then
-    fail "tovi is not installed already (remove it first: apt-get remove tovi)"
+    fail "tovi is not installed already (remove it first: apt-get purge tovi)"
   elif DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$tmp/apt.log" 2>&1; then
     pass "apt-get install ./${deb##*/}"
-    check "desktop-file-validate accepts /usr/share/applications/tovi.desktop" \
-      desktop-file-validate /usr/share/applications/tovi.desktop
+    installed_entry=/usr/share/applications/tovi.desktop
+    check "desktop-file-validate accepts $installed_entry" desktop-file-validate "$installed_entry"
+    check "the desktop database offers tovi.desktop for image/bmp" \
+      grep -qE '^image/bmp=(.*;)?tovi\.desktop;' /usr/share/applications/mimeinfo.cache
     check "tovi-batch --version on the PATH is $version" test "$(tovi-batch --version)" = "tovi-batch $version"
     check "/usr/bin/tovi resolves to the program beside its help file" \
       test -f "$(dirname "$(readlink -f /usr/bin/tovi)")/$help_file_name"
     check "the 48x48 icon is in the hicolor theme" test -f /usr/share/icons/hicolor/48x48/apps/tovi.png
-    check "man -w finds tovi-batch(1)" man -w tovi-batch
-    if DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq tovi >>"$tmp/apt.log" 2>&1; then
-      pass "apt-get remove tovi"
+    man_finds() {
+      local page
+      for page; do man -w "$page" >/dev/null || return 1; done
+    }
+    check "man finds tovi(1) and tovi-batch(1)" man_finds tovi tovi-batch
+    check "the installed desktop entry starts /usr/bin/tovi, which opens the BMP given for %f" \
+      opens_the_bmp "$installed_entry" /usr/bin
+    kill "$program_pid" 2>/dev/null
+    wait "$program_pid" 2>/dev/null
+    # Purged, not only removed: the package's ldconfig scripts would keep it
+    # listed as removed with its configuration.
+    if DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq tovi >>"$tmp/apt.log" 2>&1 &&
+      ! dpkg-query -W tovi >/dev/null 2>&1; then
+      pass "apt-get purge tovi leaves no trace of it in dpkg"
     else
-      fail "apt-get remove tovi:" && sed 's/^/      /' "$tmp/apt.log"
+      fail "apt-get purge tovi:" && sed 's/^/      /' "$tmp/apt.log"
     fi
   else
     fail "apt-get install ./${deb##*/}:" && sed 's/^/      /' "$tmp/apt.log"
