@@ -119,11 +119,15 @@ int main(int argc, char **argv)
     const double open = ms(t);
 
     form.modeInv->trigger();
+    const tovi::picture::Bitmap &bitmap = *form.Image1->bitmap();
+    const auto corner = bitmap.pixel(width - 1, height - 1), middle = bitmap.pixel(width / 2, height / 2);
     t.restart();
     int before = paints;
     form.ColorProcRun->trigger();
     waitForPaint(paints, before);
     const double process = ms(t);
+    const bool inverted = bitmap.pixel(width - 1, height - 1) == (corner ^ 0xFFFFFFu) &&
+                          bitmap.pixel(width / 2, height / 2) == (middle ^ 0xFFFFFFu);
 
     t.restart();
     before = paints;
@@ -136,7 +140,7 @@ int main(int argc, char **argv)
                 qPrintable(QGuiApplication::platformName()), form.ScrollBox1->viewport()->width(),
                 form.ScrollBox1->viewport()->height());
     std::printf("open step to first paint   %8.1f ms\n", open);
-    std::printf("invert command with repaint %7.1f ms\n", process);
+    std::printf("invert command with repaint %7.1f ms%s\n", process, inverted ? "" : "  (NOT INVERTED)");
     std::printf("scroll step with repaint    %7.1f ms\n", scroll);
     std::remove(path.c_str());
     return 0;
