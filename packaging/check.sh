@@ -155,7 +155,7 @@ start_x_server() {
 }
 wait_for_window() {  # wait_for_window <title pattern>: prints the window's id
   local i window
-  for i in $(seq 100); do
+  for i in $(seq 200); do
     window=$(DISPLAY=$display xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1)
     [ -n "$window" ] && echo "$window" && return 0
     kill -0 "$program_pid" 2>/dev/null || return 1
