@@ -4,6 +4,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include "ui/help/html_help_viewer.h"
 #include "ui/main/application.h"
 #include "ui/main/image_list.h"
 #include "ui/main/main_form.h"
@@ -29,6 +30,8 @@ int main(int argc, char **argv)
 {
     using namespace tovi::ui;
 
+    // The help viewer registers with the help system before anything else.
+    tovi::help::registerHtmlHelpViewer();
     TApplication application(argc, argv);
     // The program speaks Japanese; Qt's own dialogs (the colour dialog, the
     // standard buttons) follow when their translation is installed.
@@ -44,5 +47,8 @@ int main(int argc, char **argv)
     QuitWhenClosed quitWhenClosed;
     mainForm.installEventFilter(&quitWhenClosed);
     mainForm.show();
-    return application.exec();
+    const int result = application.exec();
+    // Closes the help windows while the application still exists.
+    tovi::help::unregisterHtmlHelpViewer();
+    return result;
 }

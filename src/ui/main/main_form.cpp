@@ -1,5 +1,7 @@
 #include "ui/main/main_form.h"
 
+#include "ui/help/help_requests.h"
+
 #include <QActionGroup>
 #include <QApplication>
 #include <QHBoxLayout>
@@ -234,6 +236,10 @@ void TMainForm::FormCreate(const QStringList &arguments)
 {
     setWindowIcon(QApplication::windowIcon());
     Picking = false;
+    // Every help request of the program's windows comes to one handler.
+    help::installHelpRequests([this](std::uint16_t command, std::uintptr_t data, bool &callHelp) {
+        return ApplicationEvents1Help(command, data, callHelp);
+    });
     // Files dropped from the desktop arrive as drop events (main_form_files.cpp).
     setAcceptDrops(true);
 

@@ -152,6 +152,8 @@ public:
     // Help (main_form_help.cpp). The help system plugs in here: the help
     // command calls the help-open handler; without one it does nothing.
     void HelpOpenExecute();
+    // Takes every help request the windows raise (installed in FormCreate).
+    bool ApplicationEvents1Help(std::uint16_t command, std::uintptr_t data, bool &callHelp);
     void setHelpOpenHandler(std::function<void()> handler) { m_helpOpenHandler = std::move(handler); }
 
 protected:

@@ -6,6 +6,8 @@
 
 #include "process/color_ops.h"
 #include "ui/main/main_form.h"
+
+#include "ui/help/help_requests.h"
 #include "ui/main/palette_colors.h"
 
 namespace tovi::ui {
@@ -24,6 +26,7 @@ TAction *TMainForm::newAction(const QString &name, const QString &category, cons
     action->setText(caption);
     action->setImageIndex(glyph);
     action->setHelpContext(helpContext);
+    help::setHelpContext(action, helpContext);
     action->setHint(hint);
     action->onExecute = std::move(handler);
     ActionList1->add(action);

@@ -1,7 +1,8 @@
-// The batch run over a list of pictures and the several-files command. The
-// batch windows plug in here; until they do, a batch run does nothing.
+// The batch run over a list of pictures and the several-files command.
 
 #include "ui/main/main_form.h"
+
+#include "ui/batch/batch_windows.h"
 
 namespace tovi::ui {
 
@@ -12,6 +13,9 @@ void TMainForm::SelectPicturesAccept(const QStringList &fileNames)
     BatchProcess(fileNames);
 }
 
-void TMainForm::BatchProcess(const QStringList &) {}
+void TMainForm::BatchProcess(const QStringList &fileNames)
+{
+    batchProcessWithWindows(this, fileNames, {currentMode(), color1(), color2()});
+}
 
 }  // namespace tovi::ui
