@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <utility>
 
 #include "platform/errors.h"
 #include "platform/pixel_codec.h"
@@ -20,6 +22,46 @@ namespace {
 // Large rasters come straight from the kernel: zeroed pages, and huge pages
 // where available, which makes first touching them several times cheaper.
 constexpr std::size_t kMapThreshold = std::size_t{1} << 20;
+
+// The pixel memory of the last large raster released, kept for the next one
+// of about the same size: a batch run over many pictures then touches its
+// pages once instead of faulting in fresh ones for every file.
+class SpareMapping {
+public:
+    // A mapping of at least `bytes` and at most twice that, zeroed up to `bytes`.
+    std::uint8_t *take(std::size_t bytes, std::size_t &mappedBytes)
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bits || m_bytes < bytes || m_bytes / 2 > bytes)
+            return nullptr;
+        std::uint8_t *bits = std::exchange(m_bits, nullptr);
+        mappedBytes = std::exchange(m_bytes, 0);
+        std::memset(bits, 0, bytes);
+        return bits;
+    }
+
+    void give(std::uint8_t *bits, std::size_t bytes)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bits)
+            munmap(m_bits, m_bytes);
+        m_bits = bits;
+        m_bytes = bytes;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::uint8_t *m_bits = nullptr;
+    std::size_t m_bytes = 0;
+};
+
+// Never destroyed: a raster released during program exit may still hand its
+// memory over; the process's end returns it.
+SpareMapping &spare()
+{
+    static auto *mapping = new SpareMapping;
+    return *mapping;
+}
 
 LogicalPalette makeHalftonePalette()
 {
@@ -82,7 +124,7 @@ bool isSupportedBitCount(unsigned bitsPerPixel)
 Raster::~Raster()
 {
     if (m_mappedBytes)
-        munmap(m_bits, m_mappedBytes);
+        spare().give(m_bits, m_mappedBytes);
     else
         std::free(m_bits);
 }
@@ -96,6 +138,8 @@ void Raster::allocate()
     m_rowBytes = std::size_t(row);
     m_imageBytes = std::size_t(total);
     if (m_imageBytes >= kMapThreshold) {
+        if ((m_bits = spare().take(m_imageBytes, m_mappedBytes)))
+            return;
         void *p = mmap(nullptr, m_imageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED)
             throw OutOfResourcesError::fromErrno(errno);
