@@ -102,6 +102,8 @@ struct ContextPage {
     const char *title;
 };
 
+void PrintTo(const ContextPage &page, std::ostream *os) { *os << page.number; }
+
 class EveryContextNumber : public RealEngine, public ::testing::WithParamInterface<ContextPage> {};
 
 TEST_P(EveryContextNumber, OpensItsPageFromTheCompiledFile)

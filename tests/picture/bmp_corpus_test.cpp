@@ -56,6 +56,8 @@ struct SamePicture {
     PixelFormat format;
 };
 
+void PrintTo(const SamePicture &c, std::ostream *os) { *os << c.file; }
+
 class GoodFiles : public ::testing::TestWithParam<SamePicture> {};
 
 TEST_P(GoodFiles, ShowTheirReferencePicture)
