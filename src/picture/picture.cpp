@@ -30,13 +30,6 @@ std::vector<std::uint8_t> readWholeFile(const std::string &fileName)
     return data;
 }
 
-void writeWholeFile(const std::string &fileName, const std::vector<std::uint8_t> &data)
-{
-    platform::SafeFileWriter writer(fileName);
-    writer.writeExact(data.data(), data.size());
-    writer.commit();
-}
-
 std::uint32_t le32(const std::vector<std::uint8_t> &d, std::size_t at)
 {
     return std::uint32_t(d[at]) | (std::uint32_t(d[at + 1]) << 8) | (std::uint32_t(d[at + 2]) << 16) |
@@ -66,14 +59,19 @@ void IconGraphic::check(const std::vector<std::uint8_t> &data)
         throw PictureFormatError(messages::kInvalidIcon);
 }
 
-void IconGraphic::loadFromFile(const std::string &fileName)
+void RawGraphic::loadFromFile(const std::string &fileName)
 {
     auto data = readWholeFile(fileName);
-    check(data);
+    checkData(data);
     m_data = std::move(data);
 }
 
-void IconGraphic::saveToFile(const std::string &fileName) const { writeWholeFile(fileName, m_data); }
+void RawGraphic::saveToFile(const std::string &fileName) const
+{
+    platform::SafeFileWriter writer(fileName);
+    writer.writeExact(m_data.data(), m_data.size());
+    writer.commit();
+}
 
 void MetafileGraphic::check(const std::vector<std::uint8_t> &data)
 {
@@ -90,15 +88,6 @@ void MetafileGraphic::check(const std::vector<std::uint8_t> &data)
     if (!enhanced && !placeable)
         throw PictureFormatError(messages::kInvalidMetafile);
 }
-
-void MetafileGraphic::loadFromFile(const std::string &fileName)
-{
-    auto data = readWholeFile(fileName);
-    check(data);
-    m_data = std::move(data);
-}
-
-void MetafileGraphic::saveToFile(const std::string &fileName) const { writeWholeFile(fileName, m_data); }
 
 Picture::Picture() = default;
 Picture::~Picture() = default;

@@ -30,29 +30,37 @@ private:
     Bitmap m_bitmap;
 };
 
-// An icon or metafile keeps the bytes it read; it is never drawn or processed.
-class IconGraphic : public Graphic {
+// An icon or metafile keeps the bytes it read, once they passed its check;
+// it is never drawn or processed.
+class RawGraphic : public Graphic {
 public:
     void loadFromFile(const std::string &fileName) override;
     void saveToFile(const std::string &fileName) const override;
     bool empty() const override { return m_data.empty(); }
-    // Throws PictureFormatError ("アイコンイメージが不正です").
-    static void check(const std::vector<std::uint8_t> &data);
+
+protected:
+    virtual void checkData(const std::vector<std::uint8_t> &data) const = 0;
 
 private:
     std::vector<std::uint8_t> m_data;
 };
 
-class MetafileGraphic : public Graphic {
+class IconGraphic : public RawGraphic {
 public:
-    void loadFromFile(const std::string &fileName) override;
-    void saveToFile(const std::string &fileName) const override;
-    bool empty() const override { return m_data.empty(); }
+    // Throws PictureFormatError ("アイコンイメージが不正です").
+    static void check(const std::vector<std::uint8_t> &data);
+
+protected:
+    void checkData(const std::vector<std::uint8_t> &data) const override { check(data); }
+};
+
+class MetafileGraphic : public RawGraphic {
+public:
     // Throws PictureFormatError ("メタファイルが不正です").
     static void check(const std::vector<std::uint8_t> &data);
 
-private:
-    std::vector<std::uint8_t> m_data;
+protected:
+    void checkData(const std::vector<std::uint8_t> &data) const override { check(data); }
 };
 
 class Picture {
