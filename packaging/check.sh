@@ -25,7 +25,7 @@ failures=0
 SECONDS=0
 pass() { printf 'PASS  %s\n' "$*"; }
 fail() { printf 'FAIL  %s\n' "$*"; failures=$((failures + 1)); }
-check() {  # check "description" command...
+check() {  # check "what is checked" command...
   local what=$1
   shift
   if "$@"; then pass "$what"; else fail "$what"; fi
