@@ -41,6 +41,8 @@ int main(int argc, char **argv)
     setApplicationTitle(QString::fromUtf8(kApplicationTitle));
     setApplicationHelpFile(QString::fromUtf8(kHelpFileName));
     QApplication::setWindowIcon(applicationIcon());
+    // Lets desktops match the windows to the installed desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tovi"));
     loadSystemColors(QApplication::palette());
 
     TMainForm mainForm(QApplication::arguments().mid(1));

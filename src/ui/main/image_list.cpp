@@ -1,5 +1,7 @@
 #include "ui/main/image_list.h"
 
+#include "ui/about/program_icon.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -210,11 +212,13 @@ QIcon TImageList::icon(int index) const
     return index >= 0 && index < count() ? m_icons[index] : QIcon();
 }
 
+// The program's icon, the drawing of the about box and the desktop entry.
 QIcon applicationIcon()
 {
-    QIcon icon;
+    const QPixmap full = transparentIcon(programIconImage());
+    QIcon icon(full);
     for (int size : {16, 32})
-        icon.addPixmap(QPixmap::fromImage(drawGlyph(size, [size](QPainter &p) { swapSquares(p, size); })));
+        icon.addPixmap(full.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     return icon;
 }
 
