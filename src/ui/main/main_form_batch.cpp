@@ -3,10 +3,16 @@
 #include "ui/main/main_form.h"
 
 #include "ui/batch/batch_windows.h"
+#include "ui/main/picture_dialogs.h"
 
 namespace tovi::ui {
 
-void TMainForm::SelectPicturesExecute() {}
+void TMainForm::SelectPicturesExecute()
+{
+    PictureDialog dialog(PictureDialog::Kind::OpenSeveral, this);
+    if (dialog.exec() == QDialog::Accepted)
+        SelectPicturesAccept(dialog.selectedFiles());
+}
 
 void TMainForm::SelectPicturesAccept(const QStringList &fileNames)
 {

@@ -1,23 +1,38 @@
 // Bringing pictures into the window and out of it: the open step (also used
-// for the command-line file), and the save, drop and clipboard commands.
+// for the command-line file and a dropped file), and the save, drop and
+// clipboard commands.
 
-#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QGuiApplication>
 #include <QMimeData>
 
 #include "platform/errors.h"
 #include "ui/main/application.h"
+#include "ui/main/clipboard.h"
+#include "ui/main/file_names.h"
 #include "ui/main/main_form.h"
+#include "ui/main/picture_dialogs.h"
 
 namespace tovi::ui {
+
+void TMainForm::OpenPicture1Execute()
+{
+    PictureDialog dialog(PictureDialog::Kind::Open, this);
+    dialog.startOn(openDialogFileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    setOpenDialogFileName(dialog.selectedFiles().first());
+    OpenPicture1Accept();
+}
 
 void TMainForm::OpenPicture1Accept()
 {
     const QString name = openDialogFileName();
+    // The name is the current one from here on, also when reading fails.
     SetFileName(name);
     try {
+        // The container replaces its graphic only once the file was read
+        // completely; on any failure the shown picture stays as it was.
         Image1->picture().loadFromFile(name.toStdString());
     } catch (const PictureFormatError &) {
         // Not a picture we can handle: shown in the format label, no message.
@@ -27,19 +42,68 @@ void TMainForm::OpenPicture1Accept()
     ShowPicture();
 }
 
-// The open and save dialogs, saving, copying, pasting and dropped files are
-// the file commands' own; until they are in, these do nothing.
-void TMainForm::OpenPicture1Execute() {}
-void TMainForm::SavePicture1Execute() {}
-void TMainForm::SavePicture1Accept() {}
-void TMainForm::EditCopy1Execute() {}
-void TMainForm::EditPaste1Execute() {}
-void TMainForm::FormDropFiles(const QStringList &) {}
+void TMainForm::SavePicture1Execute()
+{
+    PictureDialog dialog(PictureDialog::Kind::Save, this);
+    dialog.startOn(saveDialogFileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    setSaveDialogFileName(dialog.selectedFiles().first());
+    SavePicture1Accept();
+}
+
+void TMainForm::SavePicture1Accept()
+{
+    const QString name = saveDialogFileName();
+    SetFileName(name);
+    // A bitmap picture is written as BMP whatever the name's extension, and
+    // the old file is replaced only once the new one is complete.
+    Image1->picture().saveToFile(name.toStdString());
+}
+
+void TMainForm::EditCopy1Execute()
+{
+    clipboard::setBitmap(Image1->picture().bitmap().toClipboard());
+}
 
 void TMainForm::EditPaste1Update()
 {
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
-    EditPaste1->setEnabled(data && data->hasImage());
+    EditPaste1->setEnabled(clipboard::hasBitmap());
+}
+
+void TMainForm::EditPaste1Execute()
+{
+    if (!clipboard::hasBitmap())
+        return;
+    const picture::ClipboardForm form = clipboard::bitmap();
+    // Without a bitmap (gone since the test) this is the unsupported
+    // clipboard data error; the picture then stays as it was.
+    Image1->picture().bitmap().fromClipboard(form.format, form.bitmap, form.palette ? &*form.palette : nullptr);
+    SetFileName(QString());
+    ShowPicture();
+}
+
+void TMainForm::FormDropFiles(const QStringList &fileNames)
+{
+    if (fileNames.size() == 1) {
+        if (!isBmpFileName(fileNames.first()))
+            return;
+        setOpenDialogFileName(fileNames.first());
+        OpenPicture1Accept();
+        return;
+    }
+    if (fileNames.size() > 1) {
+        QStringList pictures;
+        for (const QString &name : fileNames) {
+            if (isBmpFileName(name))
+                pictures.append(name);
+        }
+        // To the front, neither moved nor resized; the batch run is started
+        // even when no name qualified, and shows its (empty) result.
+        raise();
+        activateWindow();
+        BatchProcess(pictures);
+    }
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent *event)
@@ -56,7 +120,11 @@ void TMainForm::dropEvent(QDropEvent *event)
             names.append(url.toLocalFile());
     }
     event->acceptProposedAction();
-    runGuarded([&] { FormDropFiles(names); });
+    // The files are taken once the drop has been answered: a batch run's
+    // modal dialogs inside the drop would keep the program the files came
+    // from waiting for the end of the drop until the run is over.
+    QMetaObject::invokeMethod(
+        this, [this, names] { runGuarded([&] { FormDropFiles(names); }); }, Qt::QueuedConnection);
 }
 
 }  // namespace tovi::ui

@@ -1,0 +1,38 @@
+#pragma once
+// The system clipboard's bitmap exchange. A bitmap on the clipboard is an
+// image; a paletted picture travels as an indexed image, so that its palette
+// goes with it, and a one-bit picture as a black-and-white one. Whatever
+// image another program put there is offered as a bitmap too.
+
+#include <QImage>
+
+#include "picture/bitmap.h"
+#include "platform/errors.h"
+
+namespace tovi::ui::clipboard {
+
+inline constexpr const char *kCannotOpenMessage = "クリップボードを開くことができません";
+
+// The clipboard can't be had.
+class ClipboardError : public Error {
+public:
+    ClipboardError() : Error(kCannotOpenMessage) {}
+};
+
+// Whether the clipboard offers a bitmap. Never fails: no clipboard offers none.
+bool hasBitmap();
+
+// Empties the clipboard and puts the bitmap (with its palette) on it; a form
+// without a bitmap leaves the clipboard empty. Throws ClipboardError.
+void setBitmap(const picture::ClipboardForm &form);
+
+// The clipboard's bitmap as a device raster, with the palette of an indexed
+// image; a form without a bitmap when the clipboard holds none (any more).
+// Throws ClipboardError.
+picture::ClipboardForm bitmap();
+
+// The conversions between the clipboard form and an image.
+QImage toImage(const picture::ClipboardForm &form);
+picture::ClipboardForm fromImage(const QImage &image);
+
+}  // namespace tovi::ui::clipboard
