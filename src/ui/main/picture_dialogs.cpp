@@ -27,8 +27,13 @@ namespace {
 constexpr int kPreviewWidth = 200;
 constexpr int kAreaMargin = 4;
 constexpr int kButtonSize = 24;
-// The larger view takes at most this share of the screen; a larger picture scrolls.
+// The larger view takes at most this share of the screen; a larger picture
+// scrolls. A small picture is enlarged by whole steps until its longer side
+// reaches kLargeViewSmallest pixels, so that the view is larger than the pane.
 constexpr double kLargeViewScreenShare = 0.8;
+constexpr int kLargeViewSmallest = 400;
+// The file dialog's first size: room for the file list's columns beside the preview.
+constexpr QSize kDialogSize(860, 480);
 
 // A magnifying glass for the preview button.
 QIcon magnifierIcon()
@@ -71,10 +76,7 @@ QRect PreviewArea::pictureRect() const
     if (m_image.isNull() || m_pictureSize.isEmpty())
         return {};
     const QRect room = contentsRect().adjusted(kAreaMargin, kAreaMargin, -kAreaMargin, -kAreaMargin);
-    // Only a picture larger than the room is scaled, and then down to fit.
-    QSize size = m_pictureSize;
-    if (size.width() > room.width() || size.height() > room.height())
-        size = size.scaled(room.size(), Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    const QSize size = m_pictureSize.scaled(room.size(), Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
     QRect target(QPoint(0, 0), size);
     target.moveCenter(room.center());
     return target;
@@ -89,6 +91,7 @@ void PreviewArea::paintEvent(QPaintEvent *event)
         p.drawText(contentsRect(), Qt::AlignCenter, kNoPictureText);
         return;
     }
+    // Smoothed when made smaller; enlarged, every pixel stays a sharp square.
     p.setRenderHint(QPainter::SmoothPixmapTransform, pictureRect().width() < m_image.width());
     p.drawImage(pictureRect(), m_image);
 }
@@ -165,7 +168,9 @@ void PicturePreview::showLargeView()
     const QImage image = pictureImage(*m_bitmap);
     if (image.isNull())
         return;
-    PictureLargeView view(image, fileNamePart(m_fileName), this);
+    const int longer = std::max(image.width(), image.height());
+    const int zoom = std::max(1, kLargeViewSmallest / longer);
+    PictureLargeView view(zoom > 1 ? image.scaled(image.size() * zoom) : image, fileNamePart(m_fileName), this);
     view.exec();
 }
 
@@ -223,6 +228,7 @@ PictureDialog::PictureDialog(Kind kind, QWidget *parent) : QFileDialog(parent), 
     setNameFilter(kFilter);
     setDefaultSuffix(kDefaultExtension);
     setSizeGripEnabled(true);
+    resize(kDialogSize);
     switch (kind) {
     case Kind::Open:
         // A name that doesn't exist is taken too; opening it reports it.

@@ -62,7 +62,8 @@ public:
     QPushButton *previewButton() const { return m_button; }
     PreviewArea *area() const { return m_area; }
 
-    // The picture at its own size in a window of its own (modal).
+    // The picture in a window of its own (modal): at its own size, or a small
+    // one enlarged by a whole factor.
     void showLargeView();
 
 private:

@@ -27,6 +27,42 @@ bool WindowWatch::eventFilter(QObject *, QEvent *event)
     return false;
 }
 
+namespace {
+constexpr int kWatchdogTickMs = 250;
+constexpr int kWatchdogPatienceTicks = 12;  // 3 s
+}  // namespace
+
+void FilesTest::SetUp()
+{
+    MainFormTest::SetUp();
+    m_watchdog = std::make_unique<QTimer>();
+    m_watchdog->setInterval(kWatchdogTickMs);
+    QObject::connect(m_watchdog.get(), &QTimer::timeout, [this] { watch(); });
+    m_watchdog->start();
+}
+
+void FilesTest::TearDown()
+{
+    m_watchdog.reset();
+    MainFormTest::TearDown();
+}
+
+void FilesTest::watch()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (modal != m_waiting) {
+        m_waiting = modal;
+        m_waitingTicks = 0;
+        return;
+    }
+    if (!modal || ++m_waitingTicks < kWatchdogPatienceTicks)
+        return;
+    ADD_FAILURE() << "a window nobody answered: " << modal->metaObject()->className() << " \""
+                  << modal->windowTitle().toStdString() << '"';
+    m_waitingTicks = 0;
+    modal->close();
+}
+
 void FilesTest::drop(const QStringList &fileNames)
 {
     QMimeData data;

@@ -5,6 +5,8 @@
 
 #include <QLineEdit>
 #include <QObject>
+#include <QPointer>
+#include <QTimer>
 #include <QRect>
 #include <QStringList>
 
@@ -39,6 +41,11 @@ protected:
 
 class FilesTest : public MainFormTest {
 protected:
+    // A modal window that no step takes care of fails the test and is
+    // closed, so that a wrong window ends the test instead of hanging it.
+    void SetUp() override;
+    void TearDown() override;
+
     // Drags the files over the window and drops them, as the desktop does,
     // then lets the window take them.
     void drop(const QStringList &fileNames);
@@ -66,6 +73,12 @@ protected:
     // The 3 x 2 picture most tests open: six different colours.
     static const std::vector<ColorRef> kSixColors;
     QString sixColors(const QString &name = QStringLiteral("six.bmp"));
+
+private:
+    void watch();
+    std::unique_ptr<QTimer> m_watchdog;
+    QPointer<QWidget> m_waiting;
+    int m_waitingTicks = 0;
 };
 
 // The name box of a picture dialog.

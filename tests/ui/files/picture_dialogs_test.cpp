@@ -153,17 +153,26 @@ TEST_F(Preview, PictureIsScaledToFitKeepingItsProportionsAndCentred)
     EXPECT_NE(colorAt(painted, QPoint(shown.center().x(), shown.top() - 3)), platform::rgb(0, 0, 255));
 }
 
-TEST_F(Preview, SmallPictureIsShownAtItsOwnSizeInTheMiddle)
+TEST_F(Preview, SmallPictureIsEnlargedToFitWithSharpPixels)
 {
     PicturePreview preview;
     preview.resize(260, 300);
     preview.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
-    preview.showFile(file("small.bmp", bmp24Filled(10, 6, platform::rgb(0, 255, 0))));
+    preview.showFile(file("small.bmp", bmp24Colors(2, 1, {platform::rgb(255, 0, 0), platform::rgb(0, 0, 255)})));
+    EXPECT_EQ(preview.sizeLabel()->text(), QStringLiteral(" (2x1)"));
     const QRect shown = preview.area()->pictureRect();
-    EXPECT_EQ(shown.size(), QSize(10, 6));
-    EXPECT_LE(std::abs(shown.center().x() - preview.area()->contentsRect().center().x()), 1);
-    EXPECT_EQ(colorAt(preview.area()->grab().toImage(), shown.topLeft()), platform::rgb(0, 255, 0));
+    const QRect room = preview.area()->contentsRect();
+    EXPECT_GT(shown.width(), room.width() - 12);
+    EXPECT_NEAR(double(shown.width()) / shown.height(), 2.0, 0.05);
+    EXPECT_LE(std::abs(shown.center().y() - room.center().y()), 1);
+    const QImage painted = preview.area()->grab().toImage();
+    const int y = shown.center().y();
+    // Each half one colour up to the middle: no blending between the pixels.
+    EXPECT_EQ(colorAt(painted, shown.left() + 1, y), platform::rgb(255, 0, 0));
+    EXPECT_EQ(colorAt(painted, shown.center().x() - 2, y), platform::rgb(255, 0, 0));
+    EXPECT_EQ(colorAt(painted, shown.center().x() + 2, y), platform::rgb(0, 0, 255));
+    EXPECT_EQ(colorAt(painted, shown.right() - 1, y), platform::rgb(0, 0, 255));
 }
 
 struct UnreadableCase {
@@ -219,12 +228,23 @@ TEST_F(Preview, PipeIsNeverRead)
     expectNoPicture(preview);
 }
 
-TEST_F(Preview, ButtonOpensTheLargerViewAtThePicturesSize)
+struct LargeViewCase {
+    const char *label;
+    QSize picture;
+    QSize shown;
+};
+
+class PreviewLargeView : public Preview, public ::testing::WithParamInterface<LargeViewCase> {};
+
+TEST_P(PreviewLargeView, ButtonOpensItLargerThanThePane)
 {
     PicturePreview preview;
     preview.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
-    preview.showFile(file("big.bmp", bmp24Filled(300, 200, platform::rgb(7, 8, 9))));
+    const QSize size = GetParam().picture;
+    std::vector<ColorRef> colors(std::size_t(size.width() * size.height()), platform::rgb(7, 8, 9));
+    colors.back() = platform::rgb(200, 0, 0);  // bottom right
+    preview.showFile(file("view.bmp", bmp24Colors(size.width(), size.height(), colors)));
     QSize pixmapSize;
     QString title;
     ModalDriver driver;
@@ -233,16 +253,24 @@ TEST_F(Preview, ButtonOpensTheLargerViewAtThePicturesSize)
         title = window->windowTitle();
         auto *picture = window->findChild<QLabel *>(QStringLiteral("Picture"));
         ASSERT_NE(picture, nullptr);
-        pixmapSize = picture->pixmap().size();
-        EXPECT_EQ(colorAt(picture->pixmap().toImage(), 150, 100), platform::rgb(7, 8, 9));
+        const QImage shown = picture->pixmap().toImage();
+        pixmapSize = shown.size();
+        EXPECT_EQ(colorAt(shown, 0, 0), platform::rgb(7, 8, 9));
+        EXPECT_EQ(colorAt(shown, shown.width() - 1, shown.height() - 1), platform::rgb(200, 0, 0));
         QTest::keyClick(window, Qt::Key_Escape);
     });
     QTest::mouseClick(preview.previewButton(), Qt::LeftButton);
     settle();
     EXPECT_TRUE(driver.done());
-    EXPECT_EQ(pixmapSize, QSize(300, 200));
-    EXPECT_EQ(title, QStringLiteral("big.bmp"));
+    EXPECT_EQ(pixmapSize, GetParam().shown);
+    EXPECT_EQ(title, QStringLiteral("view.bmp"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PreviewLargeView,
+                         ::testing::Values(LargeViewCase{"OwnSize", QSize(450, 200), QSize(450, 200)},
+                                           LargeViewCase{"SmallEnlarged", QSize(20, 10), QSize(400, 200)},
+                                           LargeViewCase{"TinyEnlarged", QSize(3, 2), QSize(399, 266)}),
+                         [](const auto &info) { return std::string(info.param.label); });
 
 // Every picture of the BMP Suite's good set previews at its size.
 std::vector<std::pair<std::string, QSize>> goodCorpusFiles()
