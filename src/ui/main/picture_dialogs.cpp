@@ -255,7 +255,11 @@ PictureDialog::PictureDialog(Kind kind, QWidget *parent) : QFileDialog(parent), 
     } else if (auto *grid = qobject_cast<QGridLayout *>(layout())) {
         grid->addWidget(m_preview, 0, grid->columnCount(), grid->rowCount(), 1);
     }
-    connect(this, &QFileDialog::currentChanged, m_preview, [this](const QString &path) { m_preview->showFile(path); });
+    connect(this, &QFileDialog::currentChanged, m_preview, [this](const QString &path) {
+        // The list settling on the file the dialog started on reads nothing again.
+        if (path != m_preview->fileName())
+            m_preview->showFile(path);
+    });
 }
 
 void PictureDialog::startOn(const QString &fileName)

@@ -270,11 +270,5 @@ TEST(ClipboardForm, IndexedImageKeepsItsPaletteAndBecomesADeviceRaster)
     EXPECT_EQ(form.palette->entries.size(), 3u);
 }
 
-TEST(ClipboardForm, NoImageGivesNoBitmap)
-{
-    EXPECT_FALSE(ui::clipboard::fromImage(QImage()).bitmap);
-    EXPECT_TRUE(ui::clipboard::toImage(picture::ClipboardForm{}).isNull());
-}
-
 }  // namespace
 }  // namespace tovi::test

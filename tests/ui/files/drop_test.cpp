@@ -146,37 +146,5 @@ TEST_F(Drops, SeveralBmpsAreAskedAboutInDropOrder)
     EXPECT_EQ(asked, (QStringList{QStringLiteral("b.bmp"), QStringLiteral("A.Bmp"), QStringLiteral("c.bmp")}));
 }
 
-TEST_F(Drops, DroppedBatchProcessesAndOverwritesTheFiles)
-{
-    ui::TMainForm &form = start();
-    // Default mode swaps white and black.
-    const QString a = writeFile(QStringLiteral("a.bmp"), bmp24Filled(2, 1, platform::rgb(255, 255, 255)));
-    ModalDriver driver;
-    driver
-        .then([](QWidget *window) {
-            auto *dialog = qobject_cast<ui::ConfirmDialog *>(window);
-            ASSERT_NE(dialog, nullptr);
-            dialog->button(ui::ConfirmAnswer::Yes)->click();
-        })
-        .then(result());
-    drop({a, writeFile(QStringLiteral("x.txt"), Bytes{'x'})});
-    EXPECT_TRUE(driver.done());
-    picture::Bitmap back;
-    back.loadFromFile(a.toStdString());
-    EXPECT_EQ(back.pixel(0, 0), platform::rgb(0, 0, 0));
-    EXPECT_FALSE(form.pictureShown()) << "the run never touches the window's picture";
-}
-
-TEST_F(Drops, NothingDroppedButAFolderDoesNothing)
-{
-    ui::TMainForm &form = start();
-    QStringList seen;
-    ModalDriver driver;
-    driver.then(unexpected(&seen));
-    drop({QString::fromStdString(m_dir.path())});
-    EXPECT_EQ(seen, QStringList());
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("Tovi for XP"));
-}
-
 }  // namespace
 }  // namespace tovi::test

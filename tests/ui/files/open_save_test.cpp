@@ -65,18 +65,6 @@ TEST_F(OpenSave, OpenDialogStartsOnTheCurrentFile)
     EXPECT_TRUE(previewed);
 }
 
-TEST_F(OpenSave, CancellingTheOpenDialogChangesNothing)
-{
-    ui::TMainForm &form = start({sixColors()});
-    ModalDriver driver;
-    driver.then(cancel());
-    QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);
-    settle();
-    EXPECT_TRUE(driver.done());
-    EXPECT_EQ(form.windowTitle(), captionFor(QStringLiteral("six.bmp")));
-    EXPECT_EQ(formatLabel(), kTrueColor24);
-}
-
 TEST_F(OpenSave, NameWithoutExtensionGetsTheDefaultOne)
 {
     ui::TMainForm &form = start();
