@@ -191,7 +191,8 @@ FileReadStream::FileReadStream(const std::string &fileName)
 {
     int fd;
     do
-        fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+        // Not blocking: opening a pipe would otherwise wait for a writer forever.
+        fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw FileOpenError(fileOpenMessage(fileName, errno));
@@ -202,6 +203,10 @@ FileReadStream::FileReadStream(const std::string &fileName)
         code = errno;
     else if (S_ISDIR(info.st_mode))
         code = EISDIR;
+    // Pictures are read from files; a pipe or device named like one is refused
+    // rather than read as an empty picture or waited on.
+    else if (!S_ISREG(info.st_mode))
+        code = EINVAL;
     // Other readers are welcome; a writer holding the exclusive lock keeps us
     // out, as a file opened with writers denied does. Not waiting: the file is
     // in use, and that is the answer.

@@ -118,6 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"missing", nothing, openToRead, "ファイル \"%s\" は開けません。No such file or directory"},
         FailureCase{"folder to read", [](auto &d) { ::mkdir(d.file("x").c_str(), 0755); }, openToRead,
                     "ファイル \"%s\" は開けません。Is a directory"},
+        FailureCase{"pipe to read", [](auto &d) { ::mkfifo(d.file("x").c_str(), 0644); }, openToRead,
+                    "ファイル \"%s\" は開けません。Invalid argument"},
         FailureCase{"dotted name", [](auto &d) { ::mkdir(d.file("sub").c_str(), 0755); },
                     [](auto &d) { FileReadStream stream(d.file("sub/./../sub/../x")); },
                     "ファイル \"%s\" は開けません。No such file or directory"},
