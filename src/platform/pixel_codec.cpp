@@ -4,47 +4,44 @@
 
 namespace tovi::platform {
 
-PixelDecoder::PixelDecoder(const Raster &raster, ColorRef bkColor, ColorRef textColor)
-    : m_bits(raster.bitsPerPixel())
+PixelLayout pixelLayoutOf(const Raster &raster)
 {
-    if (raster.isMonochromeDevice()) {
-        // A 0 bit is drawn in the text colour, a 1 bit in the background colour.
-        m_kind = Kind::Indexed;
-        m_lut[0] = colorToXrgb(textColor);
-        m_lut[1] = colorToXrgb(bkColor);
-        return;
-    }
-    switch (m_bits) {
+    if (raster.isMonochromeDevice())
+        return PixelLayout::Indexed;
+    switch (raster.bitsPerPixel()) {
     case 1:
     case 2:
     case 4:
-    case 8: {
-        m_kind = Kind::Indexed;
+    case 8:
+        return PixelLayout::Indexed;
+    case 16:
+        return PixelLayout::Masked16;
+    case 24:
+        return PixelLayout::Bytes24;
+    default:
+        return raster.masks() == kMasks888 ? PixelLayout::Bytes32 : PixelLayout::Masked32;
+    }
+}
+
+PixelDecoder::PixelDecoder(const Raster &raster, ColorRef bkColor, ColorRef textColor)
+    : m_kind(pixelLayoutOf(raster)), m_bits(raster.bitsPerPixel()), m_channels(raster.masks())
+{
+    if (raster.isMonochromeDevice()) {
+        // A 0 bit is drawn in the text colour, a 1 bit in the background colour.
+        m_lut[0] = colorToXrgb(textColor);
+        m_lut[1] = colorToXrgb(bkColor);
+    } else if (m_kind == PixelLayout::Indexed) {
         // An index the colour table doesn't hold reads as black.
         const ColorTable &table = raster.colorTable();
         for (std::size_t i = 0; i < table.size() && i < m_lut.size(); ++i)
             m_lut[i] = colorToXrgb(table[i].color());
-        return;
     }
-    case 16:
-        m_kind = Kind::Masked16;
-        break;
-    case 24:
-        m_kind = Kind::Bytes24;
-        return;
-    default:
-        m_kind = raster.masks() == kMasks888 ? Kind::Bytes32 : Kind::Masked32;
-        break;
-    }
-    m_red = Channel(raster.masks().red);
-    m_green = Channel(raster.masks().green);
-    m_blue = Channel(raster.masks().blue);
 }
 
 void PixelDecoder::decode(const std::uint8_t *row, int x, int count, std::uint32_t *out) const
 {
     switch (m_kind) {
-    case Kind::Indexed:
+    case PixelLayout::Indexed:
         if (m_bits == 8) {
             for (int i = 0; i < count; ++i)
                 out[i] = m_lut[row[x + i]];
@@ -53,26 +50,26 @@ void PixelDecoder::decode(const std::uint8_t *row, int x, int count, std::uint32
                 out[i] = m_lut[readIndex(row, x + i, m_bits)];
         }
         return;
-    case Kind::Masked16:
+    case PixelLayout::Masked16:
         for (int i = 0; i < count; ++i) {
             const std::uint8_t *p = row + 2 * std::size_t(x + i);
             out[i] = decodeMasked(std::uint32_t(p[0] | (p[1] << 8)));
         }
         return;
-    case Kind::Bytes24:
+    case PixelLayout::Bytes24:
         for (int i = 0; i < count; ++i) {
             const std::uint8_t *p = row + 3 * std::size_t(x + i);
             out[i] = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16);
         }
         return;
-    case Kind::Bytes32:
+    case PixelLayout::Bytes32:
         for (int i = 0; i < count; ++i) {
             std::uint32_t v;
             std::memcpy(&v, row + 4 * std::size_t(x + i), 4);
             out[i] = v & 0x00FFFFFF;
         }
         return;
-    case Kind::Masked32:
+    case PixelLayout::Masked32:
         for (int i = 0; i < count; ++i) {
             std::uint32_t v;
             std::memcpy(&v, row + 4 * std::size_t(x + i), 4);
@@ -83,39 +80,15 @@ void PixelDecoder::decode(const std::uint8_t *row, int x, int count, std::uint32
 }
 
 PixelEncoder::PixelEncoder(const Raster &raster, ColorRef bkColor)
-    : m_bits(raster.bitsPerPixel()), m_bkXrgb(colorToXrgb(bkColor))
+    : m_kind(pixelLayoutOf(raster)), m_mono(raster.isMonochromeDevice()), m_bits(raster.bitsPerPixel()),
+      m_channels(raster.masks()), m_table(&raster.colorTable()), m_bkXrgb(colorToXrgb(bkColor))
 {
-    if (raster.isMonochromeDevice()) {
-        m_kind = Kind::Mono;
-        return;
-    }
-    switch (m_bits) {
-    case 1:
-    case 2:
-    case 4:
-    case 8:
-        m_kind = Kind::Indexed;
-        m_table = &raster.colorTable();
-        // Keys carry a marker bit above the colour, so the zeroed cache is empty.
-        return;
-    case 16:
-        m_kind = Kind::Masked16;
-        break;
-    case 24:
-        m_kind = Kind::Bytes24;
-        return;
-    default:
-        m_kind = raster.masks() == kMasks888 ? Kind::Bytes32 : Kind::Masked32;
-        break;
-    }
-    m_red = Channel(raster.masks().red);
-    m_green = Channel(raster.masks().green);
-    m_blue = Channel(raster.masks().blue);
+    // Cache keys carry a marker bit above the colour, so the zeroed cache is empty.
 }
 
 std::uint8_t PixelEncoder::indexFor(std::uint32_t xrgb)
 {
-    if (m_kind == Kind::Mono)
+    if (m_mono)
         return xrgb == m_bkXrgb ? 1 : 0;
     const std::uint32_t key = xrgb | 0x01000000;
     const std::size_t slot = ((xrgb * 2654435761u) >> 20) & 0xFFF;
@@ -130,8 +103,7 @@ std::uint8_t PixelEncoder::indexFor(std::uint32_t xrgb)
 void PixelEncoder::encode(const std::uint32_t *in, std::uint8_t *row, int x, int count)
 {
     switch (m_kind) {
-    case Kind::Indexed:
-    case Kind::Mono:
+    case PixelLayout::Indexed:
         if (m_bits == 8) {
             for (int i = 0; i < count; ++i)
                 row[x + i] = indexFor(in[i]);
@@ -140,7 +112,7 @@ void PixelEncoder::encode(const std::uint32_t *in, std::uint8_t *row, int x, int
                 writeIndex(row, x + i, m_bits, indexFor(in[i]));
         }
         return;
-    case Kind::Masked16:
+    case PixelLayout::Masked16:
         for (int i = 0; i < count; ++i) {
             const std::uint32_t v = encodeMasked(in[i]);
             std::uint8_t *p = row + 2 * std::size_t(x + i);
@@ -148,7 +120,7 @@ void PixelEncoder::encode(const std::uint32_t *in, std::uint8_t *row, int x, int
             p[1] = std::uint8_t(v >> 8);
         }
         return;
-    case Kind::Bytes24:
+    case PixelLayout::Bytes24:
         for (int i = 0; i < count; ++i) {
             std::uint8_t *p = row + 3 * std::size_t(x + i);
             p[0] = std::uint8_t(in[i]);
@@ -156,13 +128,13 @@ void PixelEncoder::encode(const std::uint32_t *in, std::uint8_t *row, int x, int
             p[2] = std::uint8_t(in[i] >> 16);
         }
         return;
-    case Kind::Bytes32:
+    case PixelLayout::Bytes32:
         for (int i = 0; i < count; ++i) {
             const std::uint32_t v = in[i] & 0x00FFFFFF;
             std::memcpy(row + 4 * std::size_t(x + i), &v, 4);
         }
         return;
-    case Kind::Masked32:
+    case PixelLayout::Masked32:
         for (int i = 0; i < count; ++i) {
             const std::uint32_t v = encodeMasked(in[i]);
             std::memcpy(row + 4 * std::size_t(x + i), &v, 4);

@@ -101,26 +101,43 @@ inline void writeIndex(std::uint8_t *row, int x, int bits, unsigned index)
     }
 }
 
+// How the pixels of a raster are laid out, as far as reading and writing them
+// goes (a monochrome device raster is indexed).
+enum class PixelLayout { Indexed, Masked16, Bytes24, Bytes32, Masked32 };
+PixelLayout pixelLayoutOf(const Raster &raster);
+
+// The three channels of a masked layout.
+struct ChannelSet {
+    Channel red, green, blue;
+
+    ChannelSet() = default;
+    explicit ChannelSet(const ChannelMasks &masks) : red(masks.red), green(masks.green), blue(masks.blue) {}
+    std::uint32_t decode(std::uint32_t value) const
+    {
+        return (red.read(value) << 16) | (green.read(value) << 8) | blue.read(value);
+    }
+    std::uint32_t encode(std::uint32_t xrgb) const
+    {
+        return red.write((xrgb >> 16) & 0xFF) | green.write((xrgb >> 8) & 0xFF) | blue.write(xrgb & 0xFF);
+    }
+};
+
 class PixelDecoder {
 public:
     PixelDecoder(const Raster &raster, ColorRef bkColor, ColorRef textColor);
 
-    bool indexed() const { return m_kind == Kind::Indexed; }
+    bool indexed() const { return m_kind == PixelLayout::Indexed; }
     int bits() const { return m_bits; }
     std::uint32_t lutColor(unsigned index) const { return m_lut[index & 0xFF]; }
     // Pixels x .. x + count - 1 of one row.
     void decode(const std::uint8_t *row, int x, int count, std::uint32_t *out) const;
     // One 16-bit or masked 32-bit pixel value.
-    std::uint32_t decodeMasked(std::uint32_t value) const
-    {
-        return (m_red.read(value) << 16) | (m_green.read(value) << 8) | m_blue.read(value);
-    }
+    std::uint32_t decodeMasked(std::uint32_t value) const { return m_channels.decode(value); }
 
 private:
-    enum class Kind { Indexed, Masked16, Bytes24, Bytes32, Masked32 };
-    Kind m_kind = Kind::Bytes24;
+    PixelLayout m_kind;
     int m_bits = 0;
-    Channel m_red, m_green, m_blue;
+    ChannelSet m_channels;
     std::array<std::uint32_t, 256> m_lut{};
 };
 
@@ -128,21 +145,18 @@ class PixelEncoder {
 public:
     PixelEncoder(const Raster &raster, ColorRef bkColor);
 
-    bool indexed() const { return m_kind == Kind::Indexed || m_kind == Kind::Mono; }
+    bool indexed() const { return m_kind == PixelLayout::Indexed; }
     int bits() const { return m_bits; }
     // The index a colour takes in an indexed target.
     std::uint8_t indexFor(std::uint32_t xrgb);
     void encode(const std::uint32_t *in, std::uint8_t *row, int x, int count);
-    std::uint32_t encodeMasked(std::uint32_t xrgb) const
-    {
-        return m_red.write((xrgb >> 16) & 0xFF) | m_green.write((xrgb >> 8) & 0xFF) | m_blue.write(xrgb & 0xFF);
-    }
+    std::uint32_t encodeMasked(std::uint32_t xrgb) const { return m_channels.encode(xrgb); }
 
 private:
-    enum class Kind { Indexed, Mono, Masked16, Bytes24, Bytes32, Masked32 };
-    Kind m_kind = Kind::Bytes24;
+    PixelLayout m_kind;
+    bool m_mono = false;  // a monochrome device raster: 1 for the background colour
     int m_bits = 0;
-    Channel m_red, m_green, m_blue;
+    ChannelSet m_channels;
     const ColorTable *m_table = nullptr;
     std::uint32_t m_bkXrgb = 0;
     // Recently matched colours: the nearest-entry search is the slow part.
