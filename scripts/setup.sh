@@ -11,6 +11,7 @@ packages=(
   libchm-dev fp-utils
   xvfb xauth xdotool xclip imagemagick fonts-ipafont-gothic
   desktop-file-utils man-db dpkg-dev librsvg2-bin
+  acl
 )
 
 missing=()

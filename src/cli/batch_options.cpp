@@ -1,7 +1,9 @@
 #include "cli/batch_options.h"
 
 #include <array>
+#include <cstdlib>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 namespace tovi::cli {
@@ -13,6 +15,17 @@ constexpr std::array<std::pair<const char *, int>, 4> kModes{{
     {"invert", process::kModeInvert},
     {"gray", process::kModeGray},
     {"invert-gray", process::kModeInvertGray},
+}};
+
+constexpr std::array<std::pair<const char *, platform::BackupControl>, 8> kBackupControls{{
+    {"none", platform::BackupControl::None},
+    {"off", platform::BackupControl::None},
+    {"simple", platform::BackupControl::Simple},
+    {"never", platform::BackupControl::Simple},
+    {"existing", platform::BackupControl::Existing},
+    {"nil", platform::BackupControl::Existing},
+    {"numbered", platform::BackupControl::Numbered},
+    {"t", platform::BackupControl::Numbered},
 }};
 
 int hexDigit(char c)
@@ -76,9 +89,58 @@ int parseMode(const std::string &text)
     throw UsageError("モード \"" + text + "\" はありません (swap, invert, gray, invert-gray)");
 }
 
+platform::BackupControl parseBackupControl(const std::string &text)
+{
+    std::optional<platform::BackupControl> found;
+    bool ambiguous = false;
+    for (const auto &[name, control] : kBackupControls) {
+        if (text == name)
+            return control;
+        if (!text.empty() && std::string_view(name).starts_with(text)) {
+            ambiguous = ambiguous || (found && *found != control);
+            found = control;
+        }
+    }
+    if (!found || ambiguous)
+        throw UsageError("バックアップの方法 \"" + text +
+                         "\" はありません (none, off, numbered, t, existing, nil, simple, never)");
+    return *found;
+}
+
+namespace {
+
+// --backup and --suffix, with the environment's defaults as the GNU tools
+// take them.
+void settleBackups(BatchOptions &options, bool backup, const std::optional<std::string> &control,
+                   const std::optional<std::string> &suffix)
+{
+    if (!backup)
+        return;
+    auto &replace = options.settings.replace;
+    if (control) {
+        replace.backup = parseBackupControl(*control);
+    } else {
+        const char *fromEnvironment = std::getenv("VERSION_CONTROL");
+        replace.backup = fromEnvironment && *fromEnvironment ? parseBackupControl(fromEnvironment)
+                                                             : platform::BackupControl::Existing;
+    }
+    const char *suffixFromEnvironment = std::getenv("SIMPLE_BACKUP_SUFFIX");
+    if (suffix)
+        replace.backupSuffix = *suffix;
+    else if (suffixFromEnvironment && *suffixFromEnvironment && std::string_view(suffixFromEnvironment).find('/') == std::string_view::npos)
+        replace.backupSuffix = suffixFromEnvironment;
+    if (replace.backupSuffix.empty() || replace.backupSuffix.find('/') != std::string::npos)
+        throw UsageError("バックアップの接尾辞 \"" + replace.backupSuffix + "\" は使えません");
+}
+
+}  // namespace
+
 BatchOptions parseOptions(const std::vector<std::string> &arguments)
 {
     BatchOptions options;
+    bool backup = false;
+    std::optional<std::string> backupControl;
+    std::optional<std::string> backupSuffix;
     ArgumentReader reader(arguments);
     bool optionsEnded = false;
     while (!reader.atEnd()) {
@@ -97,7 +159,8 @@ BatchOptions parseOptions(const std::vector<std::string> &arguments)
             option = argument.substr(0, equals);
             inlineValue = argument.substr(equals + 1);
         }
-        const bool takesValue = option == "--mode" || option == "--color1" || option == "--color2";
+        const bool takesValue = option == "--mode" || option == "--color1" || option == "--color2" ||
+                                option == "--backup" || option == "--suffix" || option == "-S";
         if (inlineValue && !takesValue)
             throw UsageError("オプション " + option + " は値を取りません");
 
@@ -113,9 +176,19 @@ BatchOptions parseOptions(const std::vector<std::string> &arguments)
             options.settings.color1 = parseColor(reader.valueOf(option, inlineValue));
         else if (option == "--color2")
             options.settings.color2 = parseColor(reader.valueOf(option, inlineValue));
+        else if (option == "--backup") {
+            // The control word only after "=": "--backup FILE" keeps FILE a file.
+            backup = true;
+            backupControl = inlineValue;
+        } else if (option == "--suffix" || option == "-S") {
+            backup = true;
+            backupSuffix = reader.valueOf(option, inlineValue);
+        } else if (option == "--preserve-timestamps")
+            options.settings.replace.preserveTimestamps = true;
         else
             throw UsageError("不明なオプション " + option);
     }
+    settleBackups(options, backup, backupControl, backupSuffix);
     if (options.files.empty() && !options.help && !options.version)
         throw UsageError("処理するファイルを指定してください");
     return options;
@@ -131,6 +204,17 @@ std::string usageText()
            "  --color1 #RRGGBB 色交換の色1 (既定 #FFFFFF)\n"
            "  --color2 #RRGGBB 色交換の色2 (既定 #000000)\n"
            "  -y, --yes        確認せずにすべて処理します (すべてはい)\n"
+           "      --backup[=CONTROL]\n"
+           "                   置き換える前の版をバックアップとして残します (元のファイルへの\n"
+           "                   ハードリンク。できなければコピー)。CONTROL: none, off (残さない),\n"
+           "                   numbered, t (NAME.~N~), existing, nil (番号付きがあれば番号付き,\n"
+           "                   なければ単純; 既定), simple, never (NAME + 接尾辞)。\n"
+           "                   既定は環境変数 VERSION_CONTROL\n"
+           "  -S, --suffix SUFFIX\n"
+           "                   単純なバックアップの接尾辞 (既定 ~, 環境変数 SIMPLE_BACKUP_SUFFIX);\n"
+           "                   --backup も有効にします\n"
+           "      --preserve-timestamps\n"
+           "                   新しい版にも元のアクセス日時と更新日時を残します\n"
            "  -h, --help       この説明を表示して終了します\n"
            "      --version    バージョンを表示して終了します\n"
            "\n"
@@ -138,6 +222,8 @@ std::string usageText()
            "a = 中止 (残りはすべて処理しません), A = すべてはい。入力の終わりは「いいえ」です。\n"
            "結果は標準出力に一行ずつ、エラーは標準エラー出力に出ます。\n"
            "ファイル名は拡張子にかかわらず処理します。フォルダは指定できません。\n"
+           "ほかのハードリンクがあるファイルは新しいファイルに置き換わり、ほかの名前は元の画像の\n"
+           "ままです (標準エラー出力に表示します)。名前の制御文字は \\n, \\t, \\xHH と表示します。\n"
            "\n"
            "終了コード: 0 すべて処理またはスキップ, 1 処理できないファイルがあった,\n"
            "            2 エラーで中断した, 64 コマンドラインの誤り\n";

@@ -28,6 +28,10 @@ struct BatchOptions {
     std::vector<std::string> files;
 };
 
+// A --backup CONTROL word (none/off, numbered/t, existing/nil, simple/never, or
+// an unambiguous beginning of one); throws UsageError otherwise.
+platform::BackupControl parseBackupControl(const std::string &text);
+
 // Throws UsageError for an unknown option, a missing or bad value, or no file.
 BatchOptions parseOptions(const std::vector<std::string> &arguments);
 

@@ -24,7 +24,7 @@ constexpr const char *kProgramName = "tovi-batch";
 void printError(const std::string &message)
 {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", kProgramName, message.c_str());
+    std::fprintf(stderr, "%s: %s\n", kProgramName, cli::escapedMessage(message).c_str());
 }
 
 // Folders are refused before anything is done: the run would otherwise stop
@@ -45,11 +45,12 @@ bool refuseFolders(const std::vector<std::string> &files)
 int run(const cli::BatchOptions &options)
 {
     // Full paths, as the window's open dialog hands them over, so that the
-    // folder lines read the same.
+    // folder lines read the same; always of the file the system opens for the
+    // name given ("link/../x.bmp" is the x.bmp beside the link's target).
     std::vector<std::string> names;
     names.reserve(options.files.size());
     for (const auto &file : options.files)
-        names.push_back(platform::fullPathName(file));
+        names.push_back(platform::openedPathName(file));
 
     cli::TerminalReporter reporter(stdout, stderr);
     cli::TerminalAsker terminalAsker(stdin, stderr);

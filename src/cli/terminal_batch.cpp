@@ -16,7 +16,54 @@ constexpr const char *kQuestion = "現在の設定で画像処理し、上書き
 // Erases the current terminal line: back to its start, then clear to its end.
 constexpr const char *kEraseLine = "\r\033[K";
 
+void escapeInto(std::string &out, const std::string &text, std::size_t &i)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto hex = [&](unsigned char byte) {
+        out += "\\x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 15];
+    };
+    if (c == '\n')
+        out += "\\n";
+    else if (c == '\t')
+        out += "\\t";
+    else if (c < 0x20 || c == 0x7F)
+        hex(c);
+    else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+             static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+        hex(c);
+        hex(static_cast<unsigned char>(text[++i]));
+    } else
+        out += char(c);
+}
+
 }  // namespace
+
+std::string escapedName(const std::string &name)
+{
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i)
+        escapeInto(out, name, i);
+    return out;
+}
+
+std::string escapedMessage(const std::string &message)
+{
+    std::string out;
+    out.reserve(message.size());
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        if (message.compare(i, 2, "\r\n") == 0) {
+            out += "\r\n";
+            ++i;
+        } else {
+            escapeInto(out, message, i);
+        }
+    }
+    return out;
+}
 
 TerminalAsker::TerminalAsker(std::FILE *input, std::FILE *prompt)
     : m_input(input), m_prompt(prompt), m_inputIsTerminal(::isatty(::fileno(input)) != 0)
@@ -43,7 +90,7 @@ bool TerminalAsker::readLine(std::string &line)
 BatchAnswer TerminalAsker::ask(const std::string &, const std::string &name)
 {
     for (;;) {
-        std::fprintf(m_prompt, "%s %s [y/n/a/A]: ", kQuestion, name.c_str());
+        std::fprintf(m_prompt, "%s %s [y/n/a/A]: ", kQuestion, escapedName(name).c_str());
         std::fflush(m_prompt);
         std::string line;
         if (!readLine(line)) {
@@ -69,7 +116,7 @@ BatchAnswer TerminalAsker::ask(const std::string &, const std::string &name)
 }
 
 TerminalReporter::TerminalReporter(std::FILE *output, std::FILE *progress)
-    : m_output(output), m_progress(progress && ::isatty(::fileno(progress)) ? progress : nullptr)
+    : m_output(output), m_progress(progress && ::isatty(::fileno(progress)) ? progress : nullptr), m_notes(progress)
 {
 }
 
@@ -97,7 +144,7 @@ void TerminalReporter::processing(std::size_t index, std::size_t count, const st
 {
     if (!m_progress)
         return;
-    std::fprintf(m_progress, "%s%zu/%zu %s", kEraseLine, index + 1, count, name.c_str());
+    std::fprintf(m_progress, "%s%zu/%zu %s", kEraseLine, index + 1, count, escapedName(name).c_str());
     std::fflush(m_progress);
     m_progressShown = true;
 }
@@ -110,6 +157,22 @@ void TerminalReporter::finished()
 void TerminalReporter::abandoned()
 {
     clearProgress();
+}
+
+std::string TerminalReporter::shownName(const std::string &name) const
+{
+    return escapedName(name);
+}
+
+void TerminalReporter::otherLinksKept(const std::string &name, std::uint64_t count)
+{
+    if (!m_notes)
+        return;
+    clearProgress();
+    std::fflush(m_output);
+    std::fprintf(m_notes, "tovi-batch: %s: ほかの %llu 個のハードリンクは元の画像のままです\n",
+                 escapedName(name).c_str(), static_cast<unsigned long long>(count));
+    std::fflush(m_notes);
 }
 
 void TerminalReporter::printLine(const std::string &line)

@@ -10,6 +10,13 @@
 
 namespace tovi::cli {
 
+// A name as a terminal line shows it: control characters escaped (\n, \t,
+// \xHH, also the two bytes of a C1 control in UTF-8), so that a name can't
+// make lines of its own or steer the terminal. Other names are unchanged.
+std::string escapedName(const std::string &name);
+// An error message likewise, keeping its own line breaks ("\r\n").
+std::string escapedMessage(const std::string &message);
+
 // Asks for each file on `prompt`, reading one answer line from `input`:
 // y = Yes, n = No, a = Abort, A = Yes to all. The end of input closes the
 // question, which skips the file as No does.
@@ -41,6 +48,9 @@ public:
     void processing(std::size_t index, std::size_t count, const std::string &name) override;
     void finished() override;
     void abandoned() override;
+    std::string shownName(const std::string &name) const override;
+    // Said on `progress`'s stream (standard error) whether or not a terminal.
+    void otherLinksKept(const std::string &name, std::uint64_t count) override;
 
 private:
     void printLine(const std::string &line);
@@ -48,6 +58,7 @@ private:
 
     std::FILE *m_output;
     std::FILE *m_progress;  // null when progress isn't shown
+    std::FILE *m_notes;
     bool m_progressShown = false;
 };
 

@@ -59,6 +59,8 @@ public:
 class StreamWriteError : public Error {
 public:
     StreamWriteError() : Error("ストリームへの書き込みエラー") {}
+    // With what failed and why, after the fixed text.
+    explicit StreamWriteError(const std::string &detail) : Error(std::string("ストリームへの書き込みエラー。").append(detail)) {}
 };
 
 // Ends a command without any message.

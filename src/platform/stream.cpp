@@ -1,16 +1,22 @@
 #include "platform/stream.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <random>
+#include <string_view>
 
 #include "platform/errors.h"
 
@@ -155,8 +161,10 @@ void Stream::readExact(void *buffer, std::size_t n)
 
 void Stream::writeExact(const void *buffer, std::size_t n)
 {
-    if (write(buffer, n) != n)
-        throw StreamWriteError();
+    if (write(buffer, n) != n) {
+        const std::string why = writeFailure();
+        throw why.empty() ? StreamWriteError() : StreamWriteError(why);
+    }
 }
 
 // ---------------------------------------------------------------- MemoryStream
@@ -245,9 +253,120 @@ std::size_t FileReadStream::read(void *buffer, std::size_t n)
     return done;
 }
 
-// ---------------------------------------------------------------- SafeFileWriter
+// ---------------------------------------------------------------- Faults for tests
 
 namespace {
+
+constexpr int kFileCalls = int(FileCall::Times) + 1;
+
+struct InjectedFault {
+    std::atomic<int> countdown{0};  // 0: none
+    std::atomic<int> code{0};
+};
+InjectedFault g_faults[kFileCalls];
+
+// 0, or the errno that a test wants this call to fail with.
+int injectedFault(FileCall call) noexcept
+{
+    InjectedFault &fault = g_faults[int(call)];
+    if (fault.countdown.load() <= 0)
+        return 0;
+    return fault.countdown.fetch_sub(1) == 1 ? fault.code.load() : 0;
+}
+
+// The system calls of the replace path, each with its fault seam.
+#define TOVI_FAULT(call)                       \
+    if (const int code = injectedFault(call)) { \
+        errno = code;                          \
+        return -1;                             \
+    }
+
+int sysOpenAt(FileCall call, int folder, const char *name, int flags, mode_t mode)
+{
+    TOVI_FAULT(call)
+    int fd;
+    do
+        fd = ::openat(folder, name, flags, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+ssize_t sysWrite(int fd, const void *buffer, std::size_t n)
+{
+    TOVI_FAULT(FileCall::Write)
+    return ::write(fd, buffer, n);
+}
+
+int sysFsync(FileCall call, int fd)
+{
+    TOVI_FAULT(call)
+    return ::fsync(fd);
+}
+
+int sysLinkAt(int fromFolder, const char *from, int toFolder, const char *to, int flags)
+{
+    TOVI_FAULT(FileCall::Link)
+    return ::linkat(fromFolder, from, toFolder, to, flags);
+}
+
+int sysRenameAt(int folder, const char *from, const char *to)
+{
+    TOVI_FAULT(FileCall::Rename)
+    return ::renameat(folder, from, folder, to);
+}
+
+int sysFchown(int fd, uid_t owner, gid_t group)
+{
+    TOVI_FAULT(FileCall::Owner)
+    return ::fchown(fd, owner, group);
+}
+
+int sysFchmod(int fd, mode_t mode)
+{
+    TOVI_FAULT(FileCall::Mode)
+    return ::fchmod(fd, mode);
+}
+
+int sysFsetxattr(int fd, const char *name, const void *value, std::size_t size)
+{
+    TOVI_FAULT(FileCall::Attributes)
+    return ::fsetxattr(fd, name, value, size, 0);
+}
+
+int sysFutimens(int fd, const struct timespec times[2])
+{
+    TOVI_FAULT(FileCall::Times)
+    return ::futimens(fd, times);
+}
+
+#undef TOVI_FAULT
+
+}  // namespace
+
+void injectFileFault(FileCall call, int nth, int code)
+{
+    g_faults[int(call)].code.store(code);
+    g_faults[int(call)].countdown.store(nth);
+}
+
+void clearFileFaults()
+{
+    for (auto &fault : g_faults)
+        fault.countdown.store(0);
+}
+
+// ---------------------------------------------------------------- HeldFile
+
+namespace {
+
+constexpr const char *kTempMark = ".tovi-";
+constexpr std::size_t kTempRandom = 6;
+constexpr const char *kReplacedMeanwhile = "読み込んだ後に別のファイルに置き換えられました";
+
+std::string fileCreateMessage(const std::string &fileName, const std::string &reason)
+{
+    return "ファイル \"" + fullPathName(fileName) + "\" を作成できません。" + reason;
+}
 
 // Why an existing file can't be replaced, or 0.
 int refusalOf(const struct stat &info)
@@ -261,73 +380,317 @@ int refusalOf(const struct stat &info)
     return 0;
 }
 
-// The new version keeps the old one's permission bits (a new file gets the
-// usual ones), and its owner and group as far as we may give them: root
-// replacing someone else's file hands it back. Best effort: a file system
-// without owners or permission bits (a FAT stick) still takes the picture.
-void giveAttributes(int fd, const struct stat *original)
+bool sameFile(const struct stat &a, std::uint64_t device, std::uint64_t inode)
 {
-    [[maybe_unused]] int ignored = 0;
-    if (!original) {
-        ignored = ::fchmod(fd, 0666 & ~currentUmask());
-        return;
+    return std::uint64_t(a.st_dev) == device && std::uint64_t(a.st_ino) == inode;
+}
+
+std::string tempPrefixOf(const std::string &base)
+{
+    std::string prefix = ".";
+    prefix.append(base, 0, kMaxTempStem);
+    prefix += kTempMark;
+    return prefix;
+}
+
+std::string randomTempName(const std::string &base)
+{
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<unsigned> counter{0};
+    std::random_device device;
+    std::uint64_t bits = (std::uint64_t(device()) << 32) ^ device() ^ (std::uint64_t(::getpid()) << 20) ^ counter++;
+    std::string name = tempPrefixOf(base);
+    for (std::size_t i = 0; i < kTempRandom; ++i, bits /= 62)
+        name += kLetters[bits % 62];
+    return name;
+}
+
+// The names in a folder, read through a descriptor of our own so that the
+// folder's stays untouched.
+std::vector<std::string> namesIn(int folderFd)
+{
+    std::vector<std::string> names;
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return names;
+    DIR *folder = ::fdopendir(fd);
+    if (!folder) {
+        ::close(fd);
+        return names;
     }
-    struct stat made;
-    if (::fstat(fd, &made) == 0 && (made.st_uid != original->st_uid || made.st_gid != original->st_gid)) {
-        const uid_t owner = ::geteuid() == 0 ? original->st_uid : uid_t(-1);
-        ignored = ::fchown(fd, owner, original->st_gid);
+    while (const dirent *entry = ::readdir(folder))
+        names.emplace_back(entry->d_name);
+    ::closedir(folder);
+    return names;
+}
+
+// Temporary files that a run killed before it could clean up left beside the
+// file: the ones nobody holds locked any more are removed. Called with the
+// file itself locked, so no run of ours can be creating one meanwhile.
+void removeStaleTemporaries(int folderFd, const std::string &base)
+{
+    const std::string prefix = tempPrefixOf(base);
+    for (const auto &name : namesIn(folderFd)) {
+        if (name.size() != prefix.size() + kTempRandom || !name.starts_with(prefix))
+            continue;
+        const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat info;
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(folderFd, name.c_str(), 0);
+        ::close(fd);
     }
-    ignored = ::fchmod(fd, original->st_mode & 07777);
+}
+
+}  // namespace
+
+HeldFile::HeldFile(const std::string &fileName) : HeldFile(fileName, Purpose::Read) {}
+
+HeldFile::HeldFile(const std::string &fileName, Purpose purpose) : m_fileName(fileName)
+{
+    const bool reading = purpose == Purpose::Read;
+    const auto fail = [&](int code) {
+        release();
+        if (reading)
+            throw FileOpenError(fileOpenMessage(fileName, code));
+        throw FileCreateError(fileCreateMessage(fileName, code));
+    };
+    std::string target;
+    if (const int code = resolveLinks(fileName, target))
+        fail(code);
+    m_folder = folderOf(target);
+    m_base = baseNameOf(target);
+    do
+        m_folderFd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (m_folderFd < 0 && errno == EINTR);
+    if (m_folderFd < 0)
+        fail(errno);
+    if (m_base.empty())
+        fail(reading ? EISDIR : ENOENT);
+
+    struct stat info;
+    if (!reading) {
+        if (::fstatat(m_folderFd, m_base.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                fail(errno);
+            return;  // a new file
+        }
+        if (const int code = refusalOf(info))
+            fail(code);
+    }
+    // Not blocking: opening a pipe would otherwise wait for a writer forever.
+    // Not following a link: the link was resolved above, and a link put in its
+    // place meanwhile is not the file we were given.
+    const int flags = (reading ? O_RDONLY : O_WRONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    do
+        m_fd = ::openat(m_folderFd, m_base.c_str(), flags);
+    while (m_fd < 0 && errno == EINTR);
+    if (m_fd < 0)
+        fail(errno);
+    if (::fstat(m_fd, &info) != 0)
+        fail(errno);
+    if (reading && S_ISDIR(info.st_mode))
+        fail(EISDIR);
+    // Pictures are read from files; a pipe or device named like one is refused
+    // rather than read as an empty picture or waited on.
+    if (reading && !S_ISREG(info.st_mode))
+        fail(EINVAL);
+    // Held from reading to replacing: a second run on the same file finds it
+    // in use at once, instead of processing the old content a second time and
+    // losing one of the two results.
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        const int code = errno;
+        release();
+        throw FileCreateError(fileCreateMessage(fileName, code));
+    }
+    m_identity.device = std::uint64_t(info.st_dev);
+    m_identity.inode = std::uint64_t(info.st_ino);
+    m_identity.links = std::uint64_t(info.st_nlink);
+    m_identity.mode = unsigned(info.st_mode);
+    m_identity.owner = unsigned(info.st_uid);
+    m_identity.group = unsigned(info.st_gid);
+    m_identity.accessed[0] = info.st_atim.tv_sec;
+    m_identity.accessed[1] = info.st_atim.tv_nsec;
+    m_identity.modified[0] = info.st_mtim.tv_sec;
+    m_identity.modified[1] = info.st_mtim.tv_nsec;
+    m_size = std::uint64_t(info.st_size);
+    removeStaleTemporaries(m_folderFd, m_base);
+}
+
+HeldFile::~HeldFile()
+{
+    release();
+}
+
+void HeldFile::release() noexcept
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
+    m_fd = m_folderFd = -1;
+}
+
+std::size_t HeldFile::read(void *buffer, std::size_t n)
+{
+    if (m_fd < 0)
+        return 0;
+    n = std::size_t(std::min<std::uint64_t>(n, m_size - std::min(m_position, m_size)));
+    auto *bytes = static_cast<std::uint8_t *>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(m_fd, bytes + done, std::min(n - done, kMaxTransfer), off_t(m_position + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += std::size_t(got);
+    }
+    m_position += done;
+    return done;
+}
+
+std::uint64_t HeldFile::otherLinks() const
+{
+    return m_identity.links > 1 ? m_identity.links - 1 : 0;
+}
+
+// ---------------------------------------------------------------- SafeFileWriter
+
+namespace {
+
+// A file-size limit stops a write with EFBIG instead of ending the program.
+void ignoreFileSizeSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { ::signal(SIGXFSZ, SIG_IGN); });
+}
+
+// Linking an unnamed file into a folder by its /proc name needs no privilege;
+// without /proc only root may do it (AT_EMPTY_PATH).
+bool unnamedFilesCanBeLinked()
+{
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0;
+    return can;
+}
+
+bool isNumber(std::string_view text)
+{
+    return !text.empty() && text.size() < 10 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The highest N of the NAME.~N~ backups in a folder, 0 when there is none.
+unsigned highestBackupNumber(int folderFd, const std::string &base)
+{
+    unsigned highest = 0;
+    const std::string prefix = base + ".~";
+    for (const auto &name : namesIn(folderFd)) {
+        if (name.size() > prefix.size() + 1 && name.starts_with(prefix) && name.back() == '~') {
+            const std::string_view number(name.data() + prefix.size(), name.size() - prefix.size() - 1);
+            if (isNumber(number))
+                highest = std::max(highest, unsigned(std::stoul(std::string(number))));
+        }
+    }
+    return highest;
+}
+
+std::string backupBaseName(int folderFd, const std::string &base, const ReplaceOptions &options)
+{
+    BackupControl control = options.backup;
+    if (control == BackupControl::None)
+        return {};
+    const unsigned highest = highestBackupNumber(folderFd, base);
+    if (control == BackupControl::Existing)
+        control = highest > 0 ? BackupControl::Numbered : BackupControl::Simple;
+    if (control == BackupControl::Simple)
+        return base + options.backupSuffix;
+    return base + ".~" + std::to_string(highest + 1) + "~";
 }
 
 }  // namespace
 
 SafeFileWriter::SafeFileWriter(const std::string &fileName)
+    : m_own(new HeldFile(fileName, HeldFile::Purpose::Replace)), m_target(m_own.get())
 {
-    struct stat info;
-    bool exists = false;
-    int code = resolveLinks(fileName, m_target);
-    if (code == 0) {
-        if (::stat(m_target.c_str(), &info) == 0) {
-            exists = true;
-            code = refusalOf(info);
-        } else if (errno != ENOENT) {
-            code = errno;
-        }
-    }
-    // The file being replaced is locked against readers until the new version
-    // is in its place; a reader holding it makes it a file in use.
-    if (code == 0 && exists)
-        code = lockOriginal();
-    if (code == 0)
-        code = createTemporary();
-    if (code != 0) {
-        discard();
-        throw FileCreateError(fileCreateMessage(fileName, code));
-    }
-    giveAttributes(m_fd, exists ? &info : nullptr);
-    m_fileName = fileName;
+    start();
 }
 
-int SafeFileWriter::lockOriginal()
+SafeFileWriter::SafeFileWriter(HeldFile &original, ReplaceOptions options)
+    : m_target(&original), m_options(std::move(options))
 {
-    m_originalFd = ::open(m_target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (m_originalFd < 0 || ::flock(m_originalFd, LOCK_EX | LOCK_NB) != 0)
-        return errno;
-    return 0;
+    if (original.m_fd < 0)
+        throw FileCreateError(fileCreateMessage(original.m_fileName, EBADF));
+    struct stat info {};
+    info.st_mode = original.m_identity.mode;
+    if (const int code = refusalOf(info))
+        throw FileCreateError(fileCreateMessage(original.m_fileName, code));
+    start();
+}
+
+void SafeFileWriter::start()
+{
+    ignoreFileSizeSignal();
+    if (const int code = createTemporary()) {
+        discard();
+        throw FileCreateError(fileCreateMessage(m_target->m_fileName, code));
+    }
 }
 
 int SafeFileWriter::createTemporary()
 {
-    // Hidden, beside the target (a rename never crosses file systems), and
-    // short enough for the longest file name.
-    std::string pattern = folderOf(m_target) + "/." + baseNameOf(m_target).substr(0, kMaxTempStem) + ".tovi-XXXXXX";
-    m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (m_fd < 0)
-        return errno;
-    m_tempName = pattern;
-    m_unfinishedSlot = g_unfinishedFiles.add(pattern);
-    return ::flock(m_fd, LOCK_EX) == 0 ? 0 : errno;
+    // Beside the target (a rename never crosses file systems). Unnamed where
+    // the file system allows: a run killed now leaves nothing behind.
+    const int folder = m_target->m_folderFd;
+    if (unnamedFilesCanBeLinked()) {
+        m_fd = sysOpenAt(FileCall::OpenTemporary, folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (m_fd >= 0)
+            return ::flock(m_fd, LOCK_EX) == 0 ? 0 : errno;
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return errno;
+    }
+    // A hidden named file, locked so that a later run can tell whether its
+    // writer is still at work.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = randomTempName(m_target->m_base);
+        m_fd = sysOpenAt(FileCall::OpenTemporary, folder, name.c_str(),
+                         O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_fd < 0 && errno == EEXIST)
+            continue;
+        if (m_fd < 0)
+            return errno;
+        m_tempName = name;
+        m_unfinishedSlot = g_unfinishedFiles.add(m_target->m_folder + "/" + name);
+        return ::flock(m_fd, LOCK_EX) == 0 ? 0 : errno;
+    }
+    return EEXIST;
+}
+
+int SafeFileWriter::nameTemporary()
+{
+    if (!m_tempName.empty())
+        return 0;
+    const int folder = m_target->m_folderFd;
+    const std::string procName = "/proc/self/fd/" + std::to_string(m_fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = randomTempName(m_target->m_base);
+        // Registered first: a signal now still finds the name to remove.
+        const int slot = g_unfinishedFiles.add(m_target->m_folder + "/" + name);
+        int linked = sysLinkAt(AT_FDCWD, procName.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
+        if (linked != 0 && errno == ENOENT && ::geteuid() == 0)
+            linked = sysLinkAt(m_fd, "", folder, name.c_str(), AT_EMPTY_PATH);
+        if (linked == 0) {
+            m_tempName = name;
+            m_unfinishedSlot = slot;
+            return 0;
+        }
+        const int code = errno;
+        g_unfinishedFiles.remove(slot);
+        if (code != EEXIST)
+            return code;
+    }
+    return EEXIST;
 }
 
 SafeFileWriter::~SafeFileWriter()
@@ -335,38 +698,57 @@ SafeFileWriter::~SafeFileWriter()
     discard();
 }
 
-void SafeFileWriter::discard()
+void SafeFileWriter::discard() noexcept
 {
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
     }
     if (!m_tempName.empty()) {
-        ::unlink(m_tempName.c_str());
-        g_unfinishedFiles.remove(m_unfinishedSlot);
+        ::unlinkat(m_target->m_folderFd, m_tempName.c_str(), 0);
         m_tempName.clear();
     }
+    g_unfinishedFiles.remove(m_unfinishedSlot);
     m_unfinishedSlot = -1;
-    if (m_originalFd >= 0) {
-        ::close(m_originalFd);
-        m_originalFd = -1;
-    }
+    if (m_own)
+        m_own->release();
+}
+
+namespace {
+
+std::string stepFailure(const std::string &fileName, const char *step, int code)
+{
+    return "ファイル \"" + fullPathName(fileName) + "\": " + step + ": " + systemErrorText(code);
+}
+
+}  // namespace
+
+void SafeFileWriter::fail(const char *step, int code)
+{
+    const std::string why = stepFailure(m_target->m_fileName, step, code);
+    discard();
+    throw StreamWriteError(why);
+}
+
+std::string SafeFileWriter::writeFailure() const
+{
+    return m_writeError != 0 ? stepFailure(m_target->m_fileName, "write", m_writeError) : std::string();
 }
 
 std::size_t SafeFileWriter::write(const void *buffer, std::size_t n)
 {
-    if (m_fd < 0 || m_failed)
+    if (m_fd < 0 || m_writeError != 0)
         return 0;
     const auto *bytes = static_cast<const std::uint8_t *>(buffer);
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t put = ::write(m_fd, bytes + done, std::min(n - done, kMaxTransfer));
+        const ssize_t put = sysWrite(m_fd, bytes + done, std::min(n - done, kMaxTransfer));
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
             // A full disk or a file-size limit: the temporary file is incomplete
             // and must never replace the target.
-            m_failed = true;
+            m_writeError = put < 0 ? errno : ENOSPC;
             break;
         }
         done += std::size_t(put);
@@ -375,42 +757,168 @@ std::size_t SafeFileWriter::write(const void *buffer, std::size_t n)
     return done;
 }
 
+void SafeFileWriter::copyAttributes()
+{
+    const HeldFile::Identity &old = m_target->m_identity;
+    if (m_target->m_fd < 0) {
+        // A new file gets the usual permission bits.
+        if (sysFchmod(m_fd, 0666 & ~currentUmask()) != 0)
+            fail("fchmod", errno);
+        return;
+    }
+    mode_t mode = old.mode & 07777;
+    // Owner and group as far as we may give them: root replacing someone
+    // else's file hands it back. A group we may not give would leave the
+    // group permissions to another group: they go instead.
+    struct stat made;
+    if (::fstat(m_fd, &made) != 0)
+        fail("fstat", errno);
+    if (made.st_uid != old.owner || made.st_gid != old.group) {
+        const uid_t owner = ::geteuid() == 0 ? uid_t(old.owner) : uid_t(-1);
+        if (sysFchown(m_fd, owner, gid_t(old.group)) != 0 || ::fstat(m_fd, &made) != 0 || made.st_gid != old.group)
+            mode &= ~mode_t(S_IRWXG | S_ISGID);
+    }
+    // Access control lists travel as extended attributes (system.posix_acl_*),
+    // with the others. A file system without them has none to copy.
+    const int from = m_target->m_fd;
+    ssize_t listSize = ::flistxattr(from, nullptr, 0);
+    if (listSize < 0 && errno != ENOTSUP && errno != ENOSYS)
+        fail("flistxattr", errno);
+    if (listSize > 0) {
+        std::vector<char> list(std::size_t(listSize) + 1, '\0');
+        listSize = ::flistxattr(from, list.data(), list.size());
+        if (listSize < 0)
+            fail("flistxattr", errno);
+        for (std::size_t at = 0; at < std::size_t(listSize); at += std::strlen(list.data() + at) + 1) {
+            const char *name = list.data() + at;
+            if (!*name)
+                continue;
+            const ssize_t size = ::fgetxattr(from, name, nullptr, 0);
+            std::vector<char> value(std::size_t(std::max<ssize_t>(size, 0)) + 1);
+            const ssize_t got = size < 0 ? -1 : ::fgetxattr(from, name, value.data(), value.size());
+            if (got < 0 || sysFsetxattr(m_fd, name, value.data(), std::size_t(got)) != 0) {
+                // Only root may copy the trusted and security namespaces;
+                // the picture doesn't need them to be kept from others.
+                if (errno == EPERM && !std::string_view(name).starts_with("system.") &&
+                    !std::string_view(name).starts_with("user."))
+                    continue;
+                fail("fsetxattr", errno);
+            }
+        }
+    }
+    // Last, as setting an access control list sets the group bits too.
+    if (sysFchmod(m_fd, mode) != 0)
+        fail("fchmod", errno);
+}
+
+void SafeFileWriter::keepBackup()
+{
+    HeldFile &target = *m_target;
+    const std::string backup = backupBaseName(target.m_folderFd, target.m_base, m_options);
+    if (backup.empty() || target.m_fd < 0)
+        return;
+    // A hard link to the file as read: no copy, no extra write. Made under a
+    // temporary name and renamed, so that an older backup is replaced in one
+    // step.
+    const std::string procName = "/proc/self/fd/" + std::to_string(target.m_fd);
+    const std::string name = randomTempName(target.m_base);
+    const int slot = g_unfinishedFiles.add(target.m_folder + "/" + name);
+    int code = 0;
+    if (sysLinkAt(AT_FDCWD, procName.c_str(), target.m_folderFd, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        code = errno;
+        // Where links aren't possible, a durable copy.
+        const int copy = sysOpenAt(FileCall::OpenTemporary, target.m_folderFd, name.c_str(),
+                                   O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (copy >= 0) {
+            code = 0;
+            std::vector<std::uint8_t> block(std::size_t(1) << 20);
+            for (off_t at = 0; code == 0;) {
+                const ssize_t got = ::pread(target.m_fd, block.data(), block.size(), at);
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0) {
+                    code = got < 0 ? errno : 0;
+                    break;
+                }
+                for (ssize_t done = 0; done < got && code == 0;) {
+                    const ssize_t put = sysWrite(copy, block.data() + done, std::size_t(got - done));
+                    if (put > 0)
+                        done += put;
+                    else if (!(put < 0 && errno == EINTR))
+                        code = put < 0 ? errno : ENOSPC;
+                }
+                at += got;
+            }
+            if (code == 0 && sysFchmod(copy, target.m_identity.mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
+                code = errno;
+            if (code == 0 && sysFsync(FileCall::Fsync, copy) != 0)
+                code = errno;
+            ::close(copy);
+        }
+    }
+    if (code == 0 && sysRenameAt(target.m_folderFd, name.c_str(), backup.c_str()) != 0)
+        code = errno;
+    if (code != 0) {
+        ::unlinkat(target.m_folderFd, name.c_str(), 0);
+        g_unfinishedFiles.remove(slot);
+        fail("backup", code);
+    }
+    g_unfinishedFiles.remove(slot);
+}
+
 void SafeFileWriter::commit()
 {
-    if (m_fd < 0 || m_failed) {
+    if (m_fd < 0) {
         discard();
         throw StreamWriteError();
     }
-    const bool durable = ::fsync(m_fd) == 0;
-    const bool closed = ::close(m_fd) == 0;
-    m_fd = -1;
-    if (!durable || !closed) {
-        discard();
-        throw StreamWriteError();
+    if (m_writeError != 0)
+        fail("write", m_writeError);
+    copyAttributes();
+    if (m_options.preserveTimestamps && m_target->m_fd >= 0) {
+        const auto &old = m_target->m_identity;
+        const struct timespec times[2] = {{time_t(old.accessed[0]), long(old.accessed[1])},
+                                          {time_t(old.modified[0]), long(old.modified[1])}};
+        if (sysFutimens(m_fd, times) != 0)
+            fail("futimens", errno);
     }
-    if (::rename(m_tempName.c_str(), m_target.c_str()) != 0) {
-        const int code = errno;
+    if (sysFsync(FileCall::Fsync, m_fd) != 0)
+        fail("fsync", errno);
+
+    // The name must still lead to the file that was read (or to nothing, for
+    // a new file): a link swapped meanwhile would otherwise have the picture
+    // written over a file nobody named.
+    HeldFile &target = *m_target;
+    struct stat now;
+    const bool inFolder = ::fstatat(target.m_folderFd, target.m_base.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool sameInFolder = target.m_fd >= 0 ? inFolder && sameFile(now, target.m_identity.device,
+                                                                      target.m_identity.inode)
+                                               : !inFolder;
+    const bool byName = ::stat(target.m_fileName.c_str(), &now) == 0;
+    const bool sameByName = target.m_fd >= 0 ? byName && sameFile(now, target.m_identity.device,
+                                                                  target.m_identity.inode)
+                                             : !byName;
+    if (!sameInFolder || !sameByName) {
         discard();
-        throw FileCreateError(fileCreateMessage(m_fileName, code));
+        throw FileCreateError(fileCreateMessage(target.m_fileName, std::string(kReplacedMeanwhile)));
     }
+
+    keepBackup();
+    if (const int code = nameTemporary())
+        fail("linkat", code);
+    if (sysRenameAt(target.m_folderFd, m_tempName.c_str(), target.m_base.c_str()) != 0)
+        fail("renameat", errno);
     g_unfinishedFiles.remove(m_unfinishedSlot);
     m_unfinishedSlot = -1;
     m_tempName.clear();
     // The rename itself is made durable by flushing the folder; a file system
     // that can't flush folders has nothing more to offer.
-    int folder;
-    do
-        folder = ::open(folderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    while (folder < 0 && errno == EINTR);
-    bool folderDurable = true;
-    if (folder >= 0) {
-        if (::fsync(folder) != 0 && errno != EINVAL && errno != EROFS)
-            folderDurable = false;
-        ::close(folder);
-    }
+    // Failing here, the new version is in place, complete and flushed; only
+    // its name may not survive a power cut. Putting the old one back would
+    // need a name for it that a killed run leaves behind.
+    if (sysFsync(FileCall::FolderFsync, target.m_folderFd) != 0 && errno != EINVAL && errno != EROFS)
+        fail("fsync (フォルダ)", errno);
     discard();
-    if (!folderDurable)
-        throw StreamWriteError();
 }
 
 // ---------------------------------------------------------------- fullPathName
@@ -450,6 +958,29 @@ std::string fullPathName(const std::string &name)
     if (!name.empty() && name.back() == '/')
         full += '/';
     return full;
+}
+
+std::string openedPathName(const std::string &name)
+{
+    const std::string lexical = fullPathName(name);
+    const std::string base = baseNameOf(name);
+    if (base.empty() || base == "." || base == "..")
+        return lexical;
+    // The system walks "link/.." from the link's target; the lexical form
+    // drops both. Where they reach the same folder the lexical form stands.
+    const std::string folder = folderOf(name);
+    struct stat given, folded;
+    if (::stat(folder.c_str(), &given) != 0)
+        return lexical;
+    if (::stat(folderOf(lexical).c_str(), &folded) == 0 && given.st_dev == folded.st_dev &&
+        given.st_ino == folded.st_ino)
+        return lexical;
+    char *real = ::realpath(folder.c_str(), nullptr);
+    if (!real)
+        return lexical;
+    std::string resolved = real;
+    std::free(real);
+    return (resolved == "/" ? resolved : resolved + "/") + base;
 }
 
 // ---------------------------------------------------------------- Interruptions

@@ -5,6 +5,7 @@
 #include "picture/bitmap.h"
 #include "picture/pixel_format.h"
 #include "platform/errors.h"
+#include "platform/stream.h"
 
 namespace tovi::process {
 
@@ -28,23 +29,29 @@ bool asksAgain(std::optional<BatchAnswer> answer)
 struct ResultLine {
     enum Kind { Normal, Changed, Failed } kind;
     std::string text;
+    std::uint64_t otherLinks = 0;  // of a replaced file
 };
 
 // Reads, processes and writes back one file. A picture-format error anywhere on
 // the way makes it a failed file; the file is then left as it was, since
-// writing is the last step and replaces the file only when it completes.
-ResultLine processFile(picture::Bitmap &work, const std::string &name, const BatchSettings &settings)
+// writing is the last step and replaces the file only when it completes. The
+// file is held from reading to replacing, so what is replaced is what was read.
+ResultLine processFile(picture::Bitmap &work, const std::string &name, const BatchSettings &settings,
+                       const BatchReporter &reporter)
 {
-    const std::string fileName = fileNamePart(name);
+    const std::string fileName = reporter.shownName(fileNamePart(name));
     try {
-        work.loadFromFile(name);
+        platform::HeldFile file(name);
+        work.loadFromStream(file);
         const picture::PixelFormat before = work.pixelFormat();
         processColors(work, settings.mode, settings.color1, settings.color2);
-        work.saveToFile(name);
+        platform::SafeFileWriter writer(file, settings.replace);
+        work.saveToStream(writer);
+        writer.commit();
         const picture::PixelFormat after = work.pixelFormat();
         if (after == before)
-            return {ResultLine::Normal, processedLine(settings.mode, fileName)};
-        return {ResultLine::Changed, changedLine(fileName, before, after)};
+            return {ResultLine::Normal, processedLine(settings.mode, fileName), file.otherLinks()};
+        return {ResultLine::Changed, changedLine(fileName, before, after), file.otherLinks()};
     } catch (const PictureFormatError &) {
         return {ResultLine::Failed, failedLine(fileName)};
     }
@@ -70,6 +77,8 @@ void report(BatchReporter &reporter, const ResultLine &line)
 void BatchReporter::processing(std::size_t, std::size_t, const std::string &) {}
 void BatchReporter::finished() {}
 void BatchReporter::abandoned() {}
+std::string BatchReporter::shownName(const std::string &name) const { return name; }
+void BatchReporter::otherLinksKept(const std::string &, std::uint64_t) {}
 
 std::string folderPart(const std::string &name)
 {
@@ -122,7 +131,7 @@ BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSett
             // folders of the remaining names still show.
             if (folder != previousFolder) {
                 previousFolder = folder;
-                reporter.addNormalLine(folderLine(folder));
+                reporter.addNormalLine(folderLine(reporter.shownName(folder)));
             }
             if (asksAgain(answer)) {
                 answer = asker.ask(fileNamePart(name), name);
@@ -131,12 +140,14 @@ BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSett
             if (!processesFile(*answer))
                 continue;
             reporter.processing(i, count, name);
-            const ResultLine line = processFile(work, name, settings);
+            const ResultLine line = processFile(work, name, settings, reporter);
             if (line.kind == ResultLine::Failed)
                 ++summary.failed;
             else
                 ++summary.processed;
             report(reporter, line);
+            if (line.otherLinks > 0)
+                reporter.otherLinksKept(name, line.otherLinks);
         }
     } catch (...) {
         reporter.abandoned();

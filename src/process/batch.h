@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/raster.h"
+#include "platform/stream.h"
 #include "process/color_ops.h"
 
 namespace tovi::process {
@@ -56,12 +57,20 @@ public:
     // An error other than a picture-format error ends the run and is about to
     // reach the caller; the lines so far are not to be shown as a result.
     virtual void abandoned();
+
+    // A name as the lines show it (a folder, or a file-name part).
+    virtual std::string shownName(const std::string &name) const;
+    // names[index] was replaced, and its `count` other names (hard links)
+    // keep the old picture.
+    virtual void otherLinksKept(const std::string &name, std::uint64_t count);
 };
 
 struct BatchSettings {
     int mode = kModeSwap;
     ColorRef color1 = 0x00FFFFFF;  // white
     ColorRef color2 = 0x00000000;  // black
+    // Backups and kept times of the replaced files (none by default).
+    platform::ReplaceOptions replace;
 };
 
 // Counts of one run, for callers that need them (the command line's exit

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +33,8 @@ struct RunOptions {
     std::string folder;          // the current folder, when not empty
     bool errorOnTerminal = false;  // standard error on a pseudo-terminal
     std::string output;          // standard output into this file instead
+    std::vector<std::string> environment;  // NAME=VALUE set for the program
+    rlim_t fileSizeLimit = 0;    // ulimit -f, in bytes, when not 0
 };
 
 RunOptions withInput(std::string input)
@@ -92,6 +96,11 @@ Result runBatch(const std::vector<std::string> &arguments, const RunOptions &opt
             ::_exit(120);
         if (!options.folder.empty() && ::chdir(options.folder.c_str()) != 0)
             ::_exit(121);
+        for (const auto &variable : options.environment)
+            ::putenv(const_cast<char *>(variable.c_str()));
+        const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+        if (options.fileSizeLimit != 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(123);
         std::vector<char *> argv{const_cast<char *>(TOVI_BATCH_PROGRAM)};
         for (const auto &argument : arguments)
             argv.push_back(const_cast<char *>(argument.c_str()));
@@ -149,7 +158,8 @@ TEST_F(ToviBatchTest, VersionAndHelp)
     EXPECT_EQ(version.out, "tovi-batch 1.4.3.11\n");
     const auto help = runBatch({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char *option : {"--mode", "--color1", "--color2", "--yes", "--version", "invert-gray"})
+    for (const char *option : {"--mode", "--color1", "--color2", "--yes", "--version", "invert-gray", "--backup[=CONTROL]",
+                               "--suffix", "--preserve-timestamps", "VERSION_CONTROL", "SIMPLE_BACKUP_SUFFIX"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
@@ -321,6 +331,126 @@ TEST_F(ToviBatchTest, AResultThatCantBeWrittenEndsTheRunBeforeAnyFileIsTouched)
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, "tovi-batch: 標準出力に書き込めません。No space left on device\n");
     EXPECT_TRUE(unchanged(name));
+}
+
+// ---------------------------------------------------------------------------
+// The file named is the file replaced
+
+TEST_F(ToviBatchTest, DotDotAfterALinkedFolderProcessesTheFileTheSystemOpens)
+{
+    const auto beside = add("f.bmp");
+    const auto real = add("target/f.bmp");
+    std::filesystem::create_directories(path("target/inner"));
+    ASSERT_EQ(::symlink(path("target/inner").c_str(), path("dl").c_str()), 0);
+    const auto result = runBatch({"-y", "dl/../f.bmp"}, inFolder(path()));
+    EXPECT_EQ(result.status, 0);
+    const std::string folder = std::filesystem::canonical(path("target")).string() + "/";
+    EXPECT_EQ(result.out, kTitle + "フォルダ:\t" + folder + "\n" + kSwapped + "f.bmp\n");
+    EXPECT_EQ(pixelsOf(real), kSwappedPixels);
+    EXPECT_TRUE(unchanged(beside));
+}
+
+TEST_F(ToviBatchTest, AFileInUseByAnotherRunEndsTheRunUntouched)
+{
+    const auto name = add("1.bmp");
+    const int held = ::open(name.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const auto result = runBatch({"-y", name});
+    ::close(held);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "tovi-batch: ファイル \"" + name + "\" を作成できません。Resource temporarily unavailable\n");
+    EXPECT_TRUE(unchanged(name));
+}
+
+TEST_F(ToviBatchTest, AFileSizeLimitEndsTheRunWithTheReasonAndLeavesTheFile)
+{
+    const Bytes big = test::bmp24(200, 200, std::vector<std::uint32_t>(200 * 200, 0xFFFFFF));
+    const auto name = add("big.bmp", big);
+    RunOptions options;
+    options.fileSizeLimit = 16 * 1024;
+    const auto result = runBatch({"-y", name}, options);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "tovi-batch: ストリームへの書き込みエラー。ファイル \"" + name + "\": write: File too large\n");
+    EXPECT_EQ(test::readFile(name), big);
+    EXPECT_EQ(test::listFolder(path()), std::vector<std::string>{"big.bmp"});
+}
+
+TEST_F(ToviBatchTest, AFileWithOtherHardLinksIsReplacedAndSaidSo)
+{
+    const auto name = add("1.bmp");
+    ASSERT_EQ(::link(name.c_str(), path("kept.bmp").c_str()), 0);
+    const auto result = runBatch({"-y", name});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "1.bmp\n");
+    EXPECT_EQ(result.err, "tovi-batch: " + name + ": ほかの 1 個のハードリンクは元の画像のままです\n");
+    EXPECT_EQ(pixelsOf(name), kSwappedPixels);
+    EXPECT_TRUE(unchanged(path("kept.bmp")));
+}
+
+TEST_F(ToviBatchTest, ControlCharactersInNamesArePrintedEscaped)
+{
+    const auto newline = add("a\nフォルダ:\tb.bmp");
+    const auto tab = add("t\tx\x1b[2J.bmp");
+    const auto result = runBatch({newline, tab}, withInput("y\nn\n"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "a\\nフォルダ:\\tb.bmp\n");
+    EXPECT_NE(result.err.find(path() + "t\\tx\\x1B[2J.bmp [y/n/a/A]"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(pixelsOf(newline), kSwappedPixels);
+    EXPECT_TRUE(unchanged(tab));
+}
+
+// ---------------------------------------------------------------------------
+// Backups and times
+
+TEST_F(ToviBatchTest, BackupControlsSuffixesAndTheirVariables)
+{
+    const auto name = add("p.bmp");
+    const auto once = [&](std::vector<std::string> arguments, std::vector<std::string> environment = {}) {
+        add("p.bmp");
+        arguments.push_back(name);
+        RunOptions options;
+        options.environment = std::move(environment);
+        return runBatch(arguments, options).status;
+    };
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(once({"-y", "--backup"}), 0);  // existing, with no numbered one: simple
+    EXPECT_EQ(test::listFolder(path()), (Names{"p.bmp", "p.bmp~"}));
+    EXPECT_EQ(once({"-y", "--backup=numbered"}), 0);
+    EXPECT_EQ(once({"-y", "--backup=t"}), 0);
+    EXPECT_EQ(once({"-y", "--backup"}), 0);  // existing, now numbered
+    EXPECT_EQ(test::listFolder(path()), (Names{"p.bmp", "p.bmp.~1~", "p.bmp.~2~", "p.bmp.~3~", "p.bmp~"}));
+    EXPECT_EQ(once({"-y", "-S", ".old"}), 0);  // a suffix implies --backup; existing: numbered
+    EXPECT_EQ(once({"-y", "--backup=simple", "--suffix=.orig"}), 0);
+    EXPECT_EQ(once({"-y", "--backup=never"}, {"SIMPLE_BACKUP_SUFFIX=.bak"}), 0);
+    EXPECT_EQ(once({"-y", "--backup"}, {"VERSION_CONTROL=off"}), 0);
+    EXPECT_EQ(once({"-y", "--backup=none"}), 0);
+    EXPECT_EQ(test::listFolder(path()), (Names{"p.bmp", "p.bmp.bak", "p.bmp.orig", "p.bmp.~1~", "p.bmp.~2~",
+                                              "p.bmp.~3~", "p.bmp.~4~", "p.bmp~"}));
+    for (const auto &backup : test::listFolder(path()))
+        EXPECT_TRUE(backup == "p.bmp" || unchanged(path(backup))) << backup;
+
+    for (const auto &wrong : std::vector<std::vector<std::string>>{
+             {"--backup=sometimes"}, {"--backup=n"}, {"--suffix=a/b"}, {"-S", ""}, {"--backup"}})
+        EXPECT_EQ(once(wrong, {"VERSION_CONTROL=bogus"}), 64) << wrong.front();
+}
+
+TEST_F(ToviBatchTest, PreservedTimestampsAndTheDefault)
+{
+    const auto kept = add("kept.bmp");
+    const auto changed = add("changed.bmp");
+    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, kept.c_str(), old, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, changed.c_str(), old, 0), 0);
+    EXPECT_EQ(runBatch({"-y", "--preserve-timestamps", kept}).status, 0);
+    EXPECT_EQ(runBatch({"-y", changed}).status, 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(kept.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, old[1].tv_sec);
+    EXPECT_EQ(info.st_atim.tv_sec, old[0].tv_sec);
+    ASSERT_EQ(::stat(changed.c_str(), &info), 0);
+    EXPECT_GT(info.st_mtim.tv_sec, old[1].tv_sec);
+    EXPECT_EQ(pixelsOf(kept), kSwappedPixels);
 }
 
 }  // namespace

@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
 #include <cctype>
 #include <climits>
 #include <filesystem>
@@ -352,6 +358,417 @@ TEST(FullPathNameTest, PrependsTheCurrentFolderToARelativeName)
     EXPECT_EQ(plain, dir.file("p.bmp"));
     EXPECT_EQ(folded, dir.file("p.bmp"));
     EXPECT_EQ(here, dir.path());
+}
+
+// ---------------------------------------------------------------------------
+// The file read is the file replaced
+
+bool hasTemporaryFile(const std::string &folder)
+{
+    for (const auto &name : test::listFolder(folder)) {
+        if (name.find(".tovi-") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+std::string readAll(Stream &stream)
+{
+    std::string text(std::size_t(stream.remaining()), '\0');
+    stream.readExact(text.data(), text.size());
+    return text;
+}
+
+std::uint64_t inodeOf(const std::string &path)
+{
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_ino;
+}
+
+void replaceHeld(HeldFile &file, std::string_view text, const ReplaceOptions &options = {})
+{
+    SafeFileWriter writer(file, options);
+    writer.writeExact(text.data(), text.size());
+    writer.commit();
+}
+
+TEST(HeldFileTest, ReadsTheFileAndReplacesIt)
+{
+    TempDir dir;
+    const auto name = dir.file("pic.bmp");
+    test::writeFile(name, "old picture");
+    HeldFile file(name);
+    EXPECT_EQ(readAll(file), "old picture");
+    replaceHeld(file, "new");
+    EXPECT_EQ(test::readFile(name), bytesOf("new"));
+    EXPECT_EQ(test::listFolder(dir.path()), Names{"pic.bmp"});
+}
+
+TEST(HeldFileTest, AFileHeldIsInUseForEveryoneElse)
+{
+    TempDir dir;
+    const auto name = dir.file("pic.bmp");
+    test::writeFile(name, "old");
+    HeldFile file(name);
+    const std::string inUse = "ファイル \"" + name + "\" を作成できません。Resource temporarily unavailable";
+    try {
+        HeldFile second(name);
+        ADD_FAILURE() << "held twice";
+    } catch (const FileCreateError &error) {
+        EXPECT_EQ(error.what(), inUse);
+    }
+    EXPECT_THROW(SafeFileWriter writer(name), FileCreateError);
+    EXPECT_THROW(FileReadStream reader(name), FileOpenError);
+    // In another process too: the lock belongs to the open file.
+    EXPECT_EQ(inChild([&] {
+                  try {
+                      HeldFile second(name);
+                  } catch (const FileCreateError &) {
+                      return 0;
+                  }
+                  return 1;
+              }),
+              0);
+}
+
+TEST(HeldFileTest, ANameThatLeadsElsewhereBeforeReplacingIsNotWritten)
+{
+    TempDir dir;
+    test::writeFile(dir.file("a.bmp"), "picture a");
+    test::writeFile(dir.file("b.bmp"), "precious b");
+    ASSERT_EQ(::symlink("a.bmp", dir.file("link.bmp").c_str()), 0);
+    {
+        // The link is swapped for one to b.bmp between reading and replacing.
+        HeldFile file(dir.file("link.bmp"));
+        readAll(file);
+        ASSERT_EQ(::symlink("b.bmp", dir.file("new-link").c_str()), 0);
+        ASSERT_EQ(::rename(dir.file("new-link").c_str(), dir.file("link.bmp").c_str()), 0);
+        EXPECT_THROW(replaceHeld(file, "new"), FileCreateError);
+    }
+    {
+        // The file itself is replaced by another one meanwhile.
+        HeldFile file(dir.file("a.bmp"));
+        test::writeFile(dir.file("other"), "someone else's");
+        ASSERT_EQ(::rename(dir.file("other").c_str(), dir.file("a.bmp").c_str()), 0);
+        try {
+            replaceHeld(file, "new");
+            ADD_FAILURE() << "replaced";
+        } catch (const FileCreateError &error) {
+            EXPECT_EQ(error.what(), "ファイル \"" + dir.file("a.bmp") +
+                                        "\" を作成できません。読み込んだ後に別のファイルに置き換えられました");
+        }
+    }
+    EXPECT_EQ(test::readFile(dir.file("a.bmp")), bytesOf("someone else's"));
+    EXPECT_EQ(test::readFile(dir.file("b.bmp")), bytesOf("precious b"));
+    EXPECT_EQ(test::listFolder(dir.path()), (Names{"a.bmp", "b.bmp", "link.bmp"}));
+}
+
+TEST(HeldFileTest, AKilledWriterLeavesNothingAndStaleFilesGoOnTheNextRun)
+{
+    TempDir dir;
+    const auto name = dir.file("pic.bmp");
+    test::writeFile(name, "original");
+    EXPECT_EQ(inChild([&] {
+                  SafeFileWriter writer(name);
+                  writer.writeExact("half a pic", 10);
+                  ::raise(SIGKILL);
+                  return 0;
+              }),
+              128 + SIGKILL);
+    EXPECT_EQ(test::readFile(name), bytesOf("original"));
+    EXPECT_EQ(test::listFolder(dir.path()), Names{"pic.bmp"});
+
+    // What a file system without unnamed files leaves: a stale one goes, one
+    // still locked by its writer stays, another file's stays.
+    test::writeFile(dir.file(".pic.bmp.tovi-AbC123"), "stale");
+    test::writeFile(dir.file(".pic.bmp.tovi-InUse9"), "busy");
+    test::writeFile(dir.file(".other.bmp.tovi-AbC123"), "not ours");
+    const int busy = ::open(dir.file(".pic.bmp.tovi-InUse9").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(busy, LOCK_EX), 0);
+    {
+        HeldFile file(name);
+        EXPECT_EQ(test::listFolder(dir.path()), (Names{".other.bmp.tovi-AbC123", ".pic.bmp.tovi-InUse9", "pic.bmp"}));
+    }
+    ::close(busy);
+}
+
+TEST(HeldFileTest, OtherHardLinksKeepTheOldContent)
+{
+    TempDir dir;
+    const auto name = dir.file("pic.bmp");
+    test::writeFile(name, "old");
+    ASSERT_EQ(::link(name.c_str(), dir.file("backup-tree.bmp").c_str()), 0);
+    HeldFile file(name);
+    EXPECT_EQ(file.otherLinks(), 1u);
+    replaceHeld(file, "new");
+    EXPECT_EQ(test::readFile(name), bytesOf("new"));
+    EXPECT_EQ(test::readFile(dir.file("backup-tree.bmp")), bytesOf("old"));
+}
+
+TEST(HeldFileTest, AFileSizeLimitIsAWriteErrorThatNamesTheFile)
+{
+    TempDir dir;
+    const auto name = dir.file("big.bmp");
+    test::writeFile(name, "the original picture");
+    // No signal disposition of our own: the writer must survive SIGXFSZ.
+    EXPECT_EQ(inChild([&] {
+                  const rlimit limit{64 * 1024, 64 * 1024};
+                  if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                      return 10;
+                  const Bytes block(1 << 20, 0x5A);
+                  HeldFile file(name);
+                  SafeFileWriter writer(file);
+                  try {
+                      writer.writeExact(block.data(), block.size());
+                  } catch (const StreamWriteError &error) {
+                      const std::string expected =
+                          "ストリームへの書き込みエラー。ファイル \"" + name + "\": write: File too large";
+                      return error.what() == expected ? 0 : 11;
+                  }
+                  return 12;
+              }),
+              0);
+    EXPECT_EQ(test::readFile(name), bytesOf("the original picture"));
+    EXPECT_EQ(test::listFolder(dir.path()), Names{"big.bmp"});
+}
+
+// ---------------------------------------------------------------------------
+// The new version grants no more than the old one
+
+bool aclToolsPresent() { return std::system("command -v setfacl >/dev/null && command -v getfacl >/dev/null") == 0; }
+
+std::string shell(const std::string &command)
+{
+    std::string output;
+    if (FILE *pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+TEST(AttributesTest, AccessControlListsAndExtendedAttributesAreCarriedOver)
+{
+    if (!aclToolsPresent())
+        GTEST_SKIP() << "setfacl and getfacl are needed (package acl)";
+    TempDir dir;
+    const auto name = dir.file("acl.bmp");
+    test::writeFile(name, "old");
+    ASSERT_EQ(::chmod(name.c_str(), 0600), 0);
+    ASSERT_EQ(std::system(("setfacl -m u:daemon:rw '" + name + "'").c_str()), 0);
+    ASSERT_EQ(::setxattr(name.c_str(), "user.origin", "scanner", 7, 0), 0);
+    const std::string before = shell("getfacl -cp '" + name + "'");
+    const mode_t modeBefore = permissionsOf(name);
+
+    replaceWith(name, "new");
+
+    EXPECT_EQ(shell("getfacl -cp '" + name + "'"), before);
+    EXPECT_EQ(permissionsOf(name), modeBefore);
+    char value[16] = {};
+    EXPECT_EQ(::getxattr(name.c_str(), "user.origin", value, sizeof value), 7);
+    EXPECT_STREQ(value, "scanner");
+}
+
+TEST(AttributesTest, AGroupThatCantBeKeptLosesItsPermissions)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to make a file whose owner isn't in its group";
+    TempDir dir;
+    constexpr uid_t kUser = 65534;      // nobody
+    constexpr gid_t kOtherGroup = 4321;  // not one of nobody's groups
+    const auto name = dir.file("shared.bmp");
+    test::writeFile(name, "old");
+    ASSERT_EQ(::chown(dir.path().c_str(), kUser, kUser), 0);
+    ASSERT_EQ(::chown(name.c_str(), kUser, kOtherGroup), 0);
+    ASSERT_EQ(::chmod(name.c_str(), 0664), 0);
+    EXPECT_EQ(inChild([&] {
+                  if (::setgroups(0, nullptr) != 0 || ::setgid(kUser) != 0 || ::setuid(kUser) != 0)
+                      return 10;
+                  // As any program started by that user: its /proc entries are its own.
+                  ::prctl(PR_SET_DUMPABLE, 1);
+                  replaceWith(name, "new");
+                  return 0;
+              }),
+              0);
+    struct stat info {};
+    ASSERT_EQ(::stat(name.c_str(), &info), 0);
+    EXPECT_EQ(test::readFile(name), bytesOf("new"));
+    EXPECT_EQ(info.st_uid, kUser);
+    EXPECT_NE(info.st_gid, kOtherGroup);
+    EXPECT_EQ(info.st_mode & 07777, 0604u);
+}
+
+TEST(AttributesTest, TimesAreKeptOnlyWhenAsked)
+{
+    TempDir dir;
+    const auto name = dir.file("pic.bmp");
+    test::writeFile(name, "old");
+    const struct timespec old[2] = {{1000000000, 123456789}, {1100000000, 987654321}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, name.c_str(), old, 0), 0);
+    {
+        HeldFile file(name);
+        ReplaceOptions options;
+        options.preserveTimestamps = true;
+        replaceHeld(file, "new", options);
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(name.c_str(), &info), 0);
+    EXPECT_EQ(info.st_atim.tv_sec, old[0].tv_sec);
+    EXPECT_EQ(info.st_atim.tv_nsec, old[0].tv_nsec);
+    EXPECT_EQ(info.st_mtim.tv_sec, old[1].tv_sec);
+    EXPECT_EQ(info.st_mtim.tv_nsec, old[1].tv_nsec);
+    replaceWith(name, "newer");
+    ASSERT_EQ(::stat(name.c_str(), &info), 0);
+    EXPECT_GT(info.st_mtim.tv_sec, old[1].tv_sec);
+}
+
+// ---------------------------------------------------------------------------
+// Backups
+
+struct BackupRun {
+    BackupControl control;
+    std::string suffix;
+    Names before;  // present in the folder before the run, besides pic.bmp
+    std::string backup;
+};
+
+TEST(BackupTest, EachControlKeepsTheOldVersionUnderItsName)
+{
+    const std::vector<BackupRun> runs{
+        {BackupControl::Simple, "~", {}, "pic.bmp~"},
+        {BackupControl::Simple, ".orig", {"pic.bmp.orig"}, "pic.bmp.orig"},
+        {BackupControl::Numbered, "~", {}, "pic.bmp.~1~"},
+        {BackupControl::Numbered, "~", {"pic.bmp.~1~", "pic.bmp.~9~", "pic.bmp.~x~"}, "pic.bmp.~10~"},
+        {BackupControl::Existing, "~", {}, "pic.bmp~"},
+        {BackupControl::Existing, "~", {"pic.bmp.~2~"}, "pic.bmp.~3~"},
+    };
+    for (const auto &run : runs) {
+        TempDir dir;
+        const auto name = dir.file("pic.bmp");
+        for (const auto &other : run.before)
+            test::writeFile(dir.file(other), "older");
+        test::writeFile(name, "old");
+        ASSERT_EQ(::link(name.c_str(), dir.file("elsewhere.bmp").c_str()), 0);
+        const std::uint64_t oldInode = inodeOf(name);
+        {
+            HeldFile file(name);
+            replaceHeld(file, "new", {run.control, run.suffix, false});
+        }
+        EXPECT_EQ(test::readFile(name), bytesOf("new")) << run.backup;
+        EXPECT_EQ(test::readFile(dir.file(run.backup)), bytesOf("old")) << run.backup;
+        EXPECT_EQ(inodeOf(dir.file(run.backup)), oldInode) << "a link, not a copy: " << run.backup;
+        EXPECT_EQ(test::readFile(dir.file("elsewhere.bmp")), bytesOf("old"));
+        EXPECT_FALSE(hasTemporaryFile(dir.path()));
+    }
+}
+
+TEST(BackupTest, WhereNoLinkCanBeMadeTheBackupIsACopy)
+{
+    TempDir dir;
+    const auto name = dir.file("pic.bmp");
+    test::writeFile(name, "old");
+    ASSERT_EQ(::chmod(name.c_str(), 0640), 0);
+    {
+        HeldFile file(name);
+        injectFileFault(FileCall::Link, 1, EPERM);  // the backup's link
+        replaceHeld(file, "new", {BackupControl::Simple, "~", false});
+        clearFileFaults();
+    }
+    EXPECT_EQ(test::readFile(name), bytesOf("new"));
+    EXPECT_EQ(test::readFile(dir.file("pic.bmp~")), bytesOf("old"));
+    EXPECT_NE(inodeOf(dir.file("pic.bmp~")), inodeOf(name));
+    EXPECT_EQ(permissionsOf(dir.file("pic.bmp~")), 0640u);
+    EXPECT_EQ(test::listFolder(dir.path()), (Names{"pic.bmp", "pic.bmp~"}));
+}
+
+// ---------------------------------------------------------------------------
+// Every system call of the replace path failing in turn
+
+struct Fault {
+    FileCall call;
+    int nth;
+    int code;
+    const char *says;  // what the error message must hold
+};
+
+TEST(ReplaceFaultTest, EachFailingCallSaysWhatFailedAndLeavesNoTemporaryFile)
+{
+    const std::vector<Fault> faults{
+        {FileCall::OpenTemporary, 1, EMFILE, "を作成できません。Too many open files"},
+        {FileCall::Write, 1, ENOSPC, "write: No space left on device"},
+        {FileCall::Write, 2, EIO, "write: Input/output error"},
+        {FileCall::Attributes, 1, ENOSPC, "fsetxattr: No space left on device"},
+        {FileCall::Mode, 1, EROFS, "fchmod: Read-only file system"},
+        {FileCall::Times, 1, EPERM, "futimens: Operation not permitted"},
+        {FileCall::Fsync, 1, EIO, "fsync: Input/output error"},
+        {FileCall::Link, 1, EMLINK, "linkat: Too many links"},
+        {FileCall::Rename, 1, EXDEV, "renameat: Invalid cross-device link"},
+        {FileCall::FolderFsync, 1, EIO, "fsync (フォルダ): Input/output error"},
+    };
+    for (const auto &fault : faults) {
+        TempDir dir;
+        const auto name = dir.file("pic.bmp");
+        test::writeFile(name, "the original");
+        ASSERT_EQ(::setxattr(name.c_str(), "user.kept", "1", 1, 0), 0);
+        std::string message = "(no error)";
+        try {
+            HeldFile file(name);
+            injectFileFault(fault.call, fault.nth, fault.code);
+            SafeFileWriter writer(file, {BackupControl::None, "~", true});
+            writer.writeExact("new ", 4);
+            writer.writeExact("picture", 7);
+            writer.commit();
+        } catch (const Error &error) {
+            message = error.what();
+        }
+        clearFileFaults();
+        EXPECT_NE(message.find(fault.says), std::string::npos) << message;
+        EXPECT_NE(message.find(name), std::string::npos) << message;
+        // The folder is flushed after the rename: the new version is then in
+        // place, whole.
+        const auto expected = fault.call == FileCall::FolderFsync ? "new picture" : "the original";
+        EXPECT_EQ(test::readFile(name), bytesOf(expected)) << fault.says;
+        EXPECT_EQ(test::listFolder(dir.path()), Names{"pic.bmp"}) << fault.says;
+    }
+}
+
+TEST(ReplaceFaultTest, AnOwnerThatCantBeGivenBackTakesTheGroupPermissionsAlong)
+{
+    TempDir dir;
+    const auto name = dir.file("pic.bmp");
+    test::writeFile(name, "old");
+    ASSERT_EQ(::chmod(name.c_str(), 0664), 0);
+    if (::geteuid() == 0)
+        ASSERT_EQ(::chown(name.c_str(), 1234, 5678), 0);
+    else
+        GTEST_SKIP() << "needs root to give the file another owner";
+    injectFileFault(FileCall::Owner, 1, EPERM);
+    replaceWith(name, "new");
+    clearFileFaults();
+    EXPECT_EQ(test::readFile(name), bytesOf("new"));
+    EXPECT_EQ(permissionsOf(name), 0604u);
+}
+
+// ---------------------------------------------------------------------------
+// The name of the file the system opens
+
+TEST(OpenedPathNameTest, ALinkedFolderBeforeDotDotIsResolved)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("target/inner"));
+    std::filesystem::create_directories(dir.file("plain"));
+    ASSERT_EQ(::symlink(dir.file("target/inner").c_str(), dir.file("dl").c_str()), 0);
+    // The system opens target/f.bmp for dl/../f.bmp; the lexical form would
+    // name dir/f.bmp.
+    EXPECT_EQ(openedPathName(dir.file("dl/../f.bmp")), std::filesystem::canonical(dir.file("target")).string() + "/f.bmp");
+    // Where the lexical form names the same file it stands as it is.
+    EXPECT_EQ(openedPathName(dir.file("plain/../f.bmp")), dir.file("f.bmp"));
+    EXPECT_EQ(openedPathName(dir.file("dl/f.bmp")), dir.file("dl/f.bmp"));
+    EXPECT_EQ(openedPathName(dir.file("missing/../f.bmp")), dir.file("f.bmp"));
+    EXPECT_EQ(openedPathName("/a/b/"), "/a/b/");
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 #include "process/batch.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <deque>
 
 #include "picture/pixel_format.h"
 #include "platform/errors.h"
+#include "platform/stream.h"
 #include "support/test_support.h"
 #include "support/tiny_bmp.h"
 
@@ -54,8 +57,13 @@ public:
     }
     void finished() override { ++finishedCalls; }
     void abandoned() override { ++abandonedCalls; }
+    void otherLinksKept(const std::string &name, std::uint64_t count) override
+    {
+        notes.push_back(name + " " + std::to_string(count));
+    }
 
     Lines lines;
+    Lines notes;
     Lines progress;
     int finishedCalls = 0;
     int abandonedCalls = 0;
@@ -329,6 +337,67 @@ TEST(BatchErrorTest, AReadOnlyFileEndsTheRunAndKeepsItsContent)
     EXPECT_EQ(test::readFile(names[1]), samplePicture());
     EXPECT_EQ(test::readFile(names[2]), samplePicture());
     EXPECT_EQ(test::listFolder(pics.path()), (Lines{"1.bmp", "3.bmp", "locked.bmp"}));
+}
+
+// ---------------------------------------------------------------------------
+// The file read is the file replaced
+
+TEST(BatchReplaceTest, AFileAnotherRunHoldsEndsTheRunAsInUse)
+{
+    TempDir pics;
+    const auto names = writeSamples(pics, {"1.bmp", "2.bmp"});
+    platform::HeldFile otherRun(names[0]);
+    BatchRun run({YesToAll});
+    EXPECT_EQ(runUntilError<FileCreateError>(run, names),
+              "ファイル \"" + names[0] + "\" を作成できません。Resource temporarily unavailable");
+    EXPECT_EQ(test::readFile(names[0]), samplePicture());
+    EXPECT_EQ(test::readFile(names[1]), samplePicture());
+}
+
+TEST(BatchReplaceTest, OtherHardLinksKeepTheOldPictureAndAreReported)
+{
+    TempDir pics;
+    const auto names = writeSamples(pics, {"1.bmp", "2.bmp"});
+    ASSERT_EQ(::link(names[1].c_str(), pics.file("tree-1.bmp").c_str()), 0);
+    ASSERT_EQ(::link(names[1].c_str(), pics.file("tree-2.bmp").c_str()), 0);
+    BatchRun run({YesToAll});
+    run(names);
+    EXPECT_EQ(run.reporter.notes, Lines{names[1] + " 2"});
+    EXPECT_EQ(test::pixelBytes(test::readFile(names[1])), kSwappedPixels);
+    EXPECT_EQ(test::readFile(pics.file("tree-1.bmp")), samplePicture());
+}
+
+TEST(BatchReplaceTest, BackupsAndTimesFollowTheSettings)
+{
+    TempDir pics;
+    const auto names = writeSamples(pics, {"1.bmp"});
+    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, names[0].c_str(), old, 0), 0);
+    BatchSettings settings;
+    settings.replace = {platform::BackupControl::Numbered, "~", true};
+    BatchRun run({YesToAll});
+    run(names, settings);
+    EXPECT_EQ(test::listFolder(pics.path()), (Lines{"1.bmp", "1.bmp.~1~"}));
+    EXPECT_EQ(test::readFile(pics.file("1.bmp.~1~")), samplePicture());
+    EXPECT_EQ(test::pixelBytes(test::readFile(names[0])), kSwappedPixels);
+    struct stat info {};
+    ASSERT_EQ(::stat(names[0].c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, old[1].tv_sec);
+}
+
+TEST(BatchReplaceTest, LinesShowNamesAsTheReporterShowsThem)
+{
+    struct : RecordingReporter {
+        std::string shownName(const std::string &name) const override { return "<" + name + ">"; }
+    } reporter;
+    TempDir pics;
+    const auto names = writeSamples(pics, {"1.bmp", "bad.bmp"});
+    test::writeFile(names[1], "not a picture at all");
+    ScriptedAsker asker({YesToAll});
+    batchProcess(names, {}, asker, reporter);
+    EXPECT_EQ(reporter.lines, (Lines{"N フォルダ:\t<" + pics.file("") + ">", "N " + kSwapped + "<1.bmp>",
+                                     "F 処理できませんでした:\t<bad.bmp>\t未サポートフォーマット"}));
+    EXPECT_EQ(asker.asked, Lines{"1.bmp"});
 }
 
 }  // namespace
