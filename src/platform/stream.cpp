@@ -14,9 +14,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string_view>
+#include <tuple>
 
 #include "platform/errors.h"
 
@@ -424,15 +426,54 @@ std::vector<std::string> namesIn(int folderFd)
     return names;
 }
 
+// The temporary-looking names of each folder, read once per folder and
+// program run (reading a folder of many files for each of them would make a
+// run over it quadratic), by the name of the file they belong to.
+class TemporaryNames {
+public:
+    std::vector<std::string> take(int folderFd, const std::string &prefix)
+    {
+        // A folder removed and another made may get the same inode: the time
+        // it was made tells them apart where the file system knows it.
+        struct statx info;
+        if (::statx(folderFd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &info) != 0)
+            return {};
+        const Key key{info.stx_dev_major, info.stx_dev_minor, info.stx_ino,
+                      (info.stx_mask & STATX_BTIME) ? std::uint64_t(info.stx_btime.tv_sec) * 1000000000u +
+                                                          info.stx_btime.tv_nsec
+                                                    : 0};
+        const std::lock_guard lock(m_mutex);
+        auto [folder, added] = m_folders.try_emplace(key);
+        if (added) {
+            for (auto &name : namesIn(folderFd)) {
+                const auto mark = name.rfind(kTempMark);
+                if (name.starts_with('.') && mark != std::string::npos &&
+                    name.size() == mark + std::strlen(kTempMark) + kTempRandom)
+                    folder->second[name.substr(0, name.size() - kTempRandom)].push_back(std::move(name));
+            }
+        }
+        const auto found = folder->second.find(prefix);
+        if (found == folder->second.end())
+            return {};
+        std::vector<std::string> names = std::move(found->second);
+        folder->second.erase(found);
+        return names;
+    }
+
+private:
+    using Key = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t>;
+    std::mutex m_mutex;
+    std::map<Key, std::map<std::string, std::vector<std::string>>> m_folders;
+};
+
+TemporaryNames g_temporaryNames;
+
 // Temporary files that a run killed before it could clean up left beside the
 // file: the ones nobody holds locked any more are removed. Called with the
 // file itself locked, so no run of ours can be creating one meanwhile.
 void removeStaleTemporaries(int folderFd, const std::string &base)
 {
-    const std::string prefix = tempPrefixOf(base);
-    for (const auto &name : namesIn(folderFd)) {
-        if (name.size() != prefix.size() + kTempRandom || !name.starts_with(prefix))
-            continue;
+    for (const auto &name : g_temporaryNames.take(folderFd, tempPrefixOf(base))) {
         const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;

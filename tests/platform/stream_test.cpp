@@ -481,14 +481,16 @@ TEST(HeldFileTest, AKilledWriterLeavesNothingAndStaleFilesGoOnTheNextRun)
 
     // What a file system without unnamed files leaves: a stale one goes, one
     // still locked by its writer stays, another file's stays.
-    test::writeFile(dir.file(".pic.bmp.tovi-AbC123"), "stale");
-    test::writeFile(dir.file(".pic.bmp.tovi-InUse9"), "busy");
-    test::writeFile(dir.file(".other.bmp.tovi-AbC123"), "not ours");
-    const int busy = ::open(dir.file(".pic.bmp.tovi-InUse9").c_str(), O_RDONLY);
+    TempDir other;
+    test::writeFile(other.file("pic.bmp"), "original");
+    test::writeFile(other.file(".pic.bmp.tovi-AbC123"), "stale");
+    test::writeFile(other.file(".pic.bmp.tovi-InUse9"), "busy");
+    test::writeFile(other.file(".other.bmp.tovi-AbC123"), "not ours");
+    const int busy = ::open(other.file(".pic.bmp.tovi-InUse9").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(busy, LOCK_EX), 0);
     {
-        HeldFile file(name);
-        EXPECT_EQ(test::listFolder(dir.path()), (Names{".other.bmp.tovi-AbC123", ".pic.bmp.tovi-InUse9", "pic.bmp"}));
+        HeldFile file(other.file("pic.bmp"));
+        EXPECT_EQ(test::listFolder(other.path()), (Names{".other.bmp.tovi-AbC123", ".pic.bmp.tovi-InUse9", "pic.bmp"}));
     }
     ::close(busy);
 }

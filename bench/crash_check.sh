@@ -1,0 +1,190 @@
+#!/usr/bin/env bash
+# Crash and fault check of the in-place overwrite of tovi-batch, on one large
+# and one small picture:
+#
+#   kill      SIGKILL at a random moment of the run (KILLS times, default 200)
+#   full      a small tmpfs too full for the new version
+#   ulimit    a file-size limit (ulimit -f) below the new version's size
+#   twice     two runs on the same file started together (TWICE times)
+#
+# After each run the file must be either the original or the fully processed
+# picture (compared byte for byte with reference copies), no temporary file
+# may stay beside it, and a run that reports success must have processed it.
+# Two runs at once must never lose an update: the file then holds as many
+# processings as runs reported success. The mode is invert-gray, which gives
+# a different picture when applied twice, so a double processing shows.
+#
+#   bench/crash_check.sh [TOVI_BATCH]
+#
+# Needs root for the tmpfs mount (skipped otherwise) and python3 for the
+# pictures. Environment: CHECK_DIR (default /tmp/tovi-crash-check), KILLS,
+# TWICE (default 20), LARGE (WIDTHxHEIGHT, default 3000x2000).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+tovi=${1:-}
+if [[ -z $tovi ]]; then
+  for candidate in "$root/build/bin/tovi-batch" "$root/build-batch/bin/tovi-batch"; do
+    [[ -x $candidate ]] && { tovi=$candidate; break; }
+  done
+fi
+[[ -x ${tovi:-} ]] || { echo "crash_check: build tovi-batch first or name it" >&2; exit 2; }
+tovi=$(realpath "$tovi")
+
+work=${CHECK_DIR:-/tmp/tovi-crash-check}
+kills=${KILLS:-200}
+twice=${TWICE:-20}
+large=${LARGE:-3000x2000}
+mode=invert-gray
+
+cleanup() {
+  if mountpoint -q "$work/tmpfs" 2>/dev/null; then umount "$work/tmpfs" || true; fi
+}
+trap cleanup EXIT
+cleanup
+rm -rf "$work"
+mkdir -p "$work/masters" "$work/run" "$work/tmpfs"
+
+python3 "$root/bench/make_bmp.py" 24 "${large%x*}" "${large#*x}" "$work/masters/large.bmp"
+python3 "$root/bench/make_bmp.py" 24 64 48 "$work/masters/small.bmp"
+
+# References: processed once and twice.
+for f in large small; do
+  cp "$work/masters/$f.bmp" "$work/masters/$f.once.bmp"
+  "$tovi" -y --mode "$mode" "$work/masters/$f.once.bmp" >/dev/null
+  cp "$work/masters/$f.once.bmp" "$work/masters/$f.twice.bmp"
+  "$tovi" -y --mode "$mode" "$work/masters/$f.twice.bmp" >/dev/null
+  cmp -s "$work/masters/$f.once.bmp" "$work/masters/$f.twice.bmp" && { echo "crash_check: $mode is idempotent here" >&2; exit 2; }
+done
+
+declare -A count
+rows=()
+
+# state FILE NAME: original, processed, twice or damaged.
+state() {
+  if cmp -s "$1" "$work/masters/$2.bmp"; then echo original
+  elif cmp -s "$1" "$work/masters/$2.once.bmp"; then echo processed
+  elif cmp -s "$1" "$work/masters/$2.twice.bmp"; then echo twice
+  else echo damaged; fi
+}
+
+temporaries() { find "$1" -maxdepth 1 -name '.*.tovi-*' | wc -l; }
+
+# record SCENARIO FILE STATE TEMPS OK: OK is 1 when the outcome is sound.
+record() {
+  local key="$1|$2"
+  count[$key,runs]=$(( ${count[$key,runs]:-0} + 1 ))
+  count[$key,$3]=$(( ${count[$key,$3]:-0} + 1 ))
+  count[$key,temps]=$(( ${count[$key,temps]:-0} + $4 ))
+  (( $5 )) || count[$key,bad]=$(( ${count[$key,bad]:-0} + 1 ))
+  [[ " ${rows[*]} " == *" $key "* ]] || rows+=("$key")
+}
+
+# How long one run takes, to spread the kills over it.
+duration_ms() {
+  local dir=$1 name=$2 start end
+  cp "$work/masters/$name.bmp" "$dir/f.bmp"
+  start=$(date +%s%N)
+  "$tovi" -y --mode "$mode" "$dir/f.bmp" >/dev/null
+  end=$(date +%s%N)
+  echo $(( (end - start) / 1000000 + 1 ))
+}
+
+echo "crash_check: $kills kills per file" >&2
+for name in large small; do
+  dir="$work/run/$name"
+  mkdir -p "$dir"
+  span=$(duration_ms "$dir" "$name")
+  for ((i = 0; i < kills; i++)); do
+    cp "$work/masters/$name.bmp" "$dir/f.bmp"
+    "$tovi" -y --mode "$mode" "$dir/f.bmp" >/dev/null 2>&1 &
+    pid=$!
+    delay=$(( RANDOM % (span + span / 4 + 1) ))
+    sleep "$((delay / 1000)).$(printf '%03d' $((delay % 1000)))"
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    s=$(state "$dir/f.bmp" "$name")
+    t=$(temporaries "$dir")
+    ok=1
+    [[ $s == original || $s == processed ]] || ok=0
+    (( t == 0 )) || ok=0
+    record "kill" "$name" "$s" "$t" "$ok"
+  done
+done
+
+# A run that must fail cleanly: exit status 2, the original, no temporary file.
+expect_failure() {
+  local scenario=$1 name=$2 dir=$3 status=$4
+  local s t ok=1
+  s=$(state "$dir/f.bmp" "$name")
+  t=$(temporaries "$dir")
+  [[ $status == 2 && $s == original && $t == 0 ]] || ok=0
+  record "$scenario" "$name" "$s" "$t" "$ok"
+}
+
+if [[ $(id -u) == 0 ]]; then
+  echo "crash_check: full tmpfs" >&2
+  for name in large small; do
+    size=$(stat -c %s "$work/masters/$name.bmp")
+    mount -t tmpfs -o size=$(( size + 64 * 1024 )) tovi-check "$work/tmpfs"
+    cp "$work/masters/$name.bmp" "$work/tmpfs/f.bmp"
+    # Whatever room is left is taken, down to a few blocks.
+    dd if=/dev/zero of="$work/tmpfs/filler" bs=4096 count=$(( (64 * 1024 - 8192) / 4096 )) status=none 2>/dev/null || true
+    status=0
+    "$tovi" -y --mode "$mode" "$work/tmpfs/f.bmp" >/dev/null 2>"$work/full.err" || status=$?
+    expect_failure "full tmpfs" "$name" "$work/tmpfs" "$status"
+    umount "$work/tmpfs"
+  done
+else
+  echo "crash_check: not root, no tmpfs" >&2
+fi
+
+echo "crash_check: ulimit -f" >&2
+for name in large small; do
+  dir="$work/run/$name"
+  cp "$work/masters/$name.bmp" "$dir/f.bmp"
+  size=$(stat -c %s "$work/masters/$name.bmp")
+  limit=$(( size / 2048 ))  # half the file, in blocks of 1024 bytes
+  status=0
+  (ulimit -f "$limit"; exec "$tovi" -y --mode "$mode" "$dir/f.bmp") >/dev/null 2>"$work/ulimit.err" || status=$?
+  expect_failure "ulimit -f" "$name" "$dir" "$status"
+done
+
+echo "crash_check: two runs at once, $twice times per file" >&2
+for name in large small; do
+  dir="$work/run/$name"
+  for ((i = 0; i < twice; i++)); do
+    cp "$work/masters/$name.bmp" "$dir/f.bmp"
+    "$tovi" -y --mode "$mode" "$dir/f.bmp" >/dev/null 2>"$work/a.err" &
+    a=$!
+    "$tovi" -y --mode "$mode" "$dir/f.bmp" >/dev/null 2>"$work/b.err" &
+    b=$!
+    sa=0; wait "$a" || sa=$?
+    sb=0; wait "$b" || sb=$?
+    successes=$(( (sa == 0) + (sb == 0) ))
+    s=$(state "$dir/f.bmp" "$name")
+    t=$(temporaries "$dir")
+    ok=1
+    case $successes in
+      1) [[ $s == processed ]] || ok=0 ;;
+      2) [[ $s == twice ]] || ok=0 ;;  # one after the other
+      *) ok=0 ;;
+    esac
+    for st in "$sa" "$sb"; do [[ $st == 0 || $st == 2 ]] || ok=0; done
+    (( t == 0 )) || ok=0
+    record "two at once" "$name" "$s" "$t" "$ok"
+  done
+done
+
+printf '\n| check | file | runs | original | processed | processed twice | damaged | temporary files left | unsound outcomes |\n'
+printf '|---|---|---|---|---|---|---|---|---|\n'
+for key in "${rows[@]}"; do
+  printf '| %s | %s | %d | %d | %d | %d | %d | %d | %d |\n' "${key%|*}" "${key#*|}" \
+    "${count[$key,runs]:-0}" "${count[$key,original]:-0}" "${count[$key,processed]:-0}" \
+    "${count[$key,twice]:-0}" "${count[$key,damaged]:-0}" "${count[$key,temps]:-0}" "${count[$key,bad]:-0}"
+done
+bad=0
+for key in "${rows[@]}"; do bad=$(( bad + ${count[$key,bad]:-0} )); done
+echo
+echo "large: $large 24-bit ($(stat -c %s "$work/masters/large.bmp") bytes), small: 64x48 24-bit; mode $mode"
+exit $(( bad > 0 ))
