@@ -68,14 +68,21 @@ state() {
   else echo damaged; fi
 }
 
-temporaries() { find "$1" -maxdepth 1 -name '.*.tovi-*' | wc -l; }
+# How many temporary files a run left; they are removed, so that each run is
+# judged on its own.
+temporaries() {
+  local n
+  n=$(find "$1" -maxdepth 1 -name '.*.tovi-*' | wc -l)
+  find "$1" -maxdepth 1 -name '.*.tovi-*' -delete
+  echo "$n"
+}
 
 # record SCENARIO FILE STATE TEMPS OK: OK is 1 when the outcome is sound.
 record() {
   local key="$1|$2"
   count[$key,runs]=$(( ${count[$key,runs]:-0} + 1 ))
   count[$key,$3]=$(( ${count[$key,$3]:-0} + 1 ))
-  count[$key,temps]=$(( ${count[$key,temps]:-0} + $4 ))
+  count[$key,temps]=$(( ${count[$key,temps]:-0} + ($4 > 0) ))
   (( $5 )) || count[$key,bad]=$(( ${count[$key,bad]:-0} + 1 ))
   [[ " ${rows[*]} " == *" $key "* ]] || rows+=("$key")
 }
@@ -176,7 +183,7 @@ for name in large small; do
   done
 done
 
-printf '\n| check | file | runs | original | processed | processed twice | damaged | temporary files left | unsound outcomes |\n'
+printf '\n| check | file | runs | original | processed | processed twice | damaged | runs leaving a temporary file | unsound outcomes |\n'
 printf '|---|---|---|---|---|---|---|---|---|\n'
 for key in "${rows[@]}"; do
   printf '| %s | %s | %d | %d | %d | %d | %d | %d | %d |\n' "${key%|*}" "${key#*|}" \

@@ -890,7 +890,15 @@ void SafeFileWriter::keepBackup()
                 }
                 at += got;
             }
-            if (code == 0 && sysFchmod(copy, target.m_identity.mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) != 0)
+            // The copy's group is ours unless it can be the original's: then
+            // it gets no group permissions.
+            mode_t mode = target.m_identity.mode & 0777;
+            const uid_t owner = ::geteuid() == 0 ? uid_t(target.m_identity.owner) : uid_t(-1);
+            struct stat made;
+            if (sysFchown(copy, owner, gid_t(target.m_identity.group)) != 0 || ::fstat(copy, &made) != 0 ||
+                made.st_gid != target.m_identity.group)
+                mode &= ~mode_t(S_IRWXG);
+            if (code == 0 && sysFchmod(copy, mode) != 0)
                 code = errno;
             if (code == 0 && sysFsync(FileCall::Fsync, copy) != 0)
                 code = errno;
