@@ -116,7 +116,7 @@ void settleBackups(BatchOptions &options, bool backup, const std::optional<std::
 {
     if (!backup)
         return;
-    auto &replace = options.settings.replace;
+    auto &replace = options.replace;
     if (control) {
         replace.backup = parseBackupControl(*control);
     } else {
@@ -184,7 +184,7 @@ BatchOptions parseOptions(const std::vector<std::string> &arguments)
             backup = true;
             backupSuffix = reader.valueOf(option, inlineValue);
         } else if (option == "--preserve-timestamps")
-            options.settings.replace.preserveTimestamps = true;
+            options.replace.preserveTimestamps = true;
         else
             throw UsageError("不明なオプション " + option);
     }

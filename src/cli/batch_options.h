@@ -22,6 +22,7 @@ public:
 
 struct BatchOptions {
     process::BatchSettings settings;
+    platform::ReplaceOptions replace;
     bool yesToAll = false;
     bool help = false;
     bool version = false;

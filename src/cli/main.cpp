@@ -61,7 +61,7 @@ int run(const cli::BatchOptions &options)
 
     try {
         reporter.printTitle();
-        const auto summary = process::batchProcess(names, options.settings, asker, reporter);
+        const auto summary = process::batchProcess(names, options.settings, asker, reporter, options.replace);
         return summary.failed > 0 ? cli::kExitFailedFile : cli::kExitOk;
     } catch (const std::bad_alloc &) {
         printError(messages::kOutOfResources);

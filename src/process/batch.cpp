@@ -37,7 +37,7 @@ struct ResultLine {
 // writing is the last step and replaces the file only when it completes. The
 // file is held from reading to replacing, so what is replaced is what was read.
 ResultLine processFile(picture::Bitmap &work, const std::string &name, const BatchSettings &settings,
-                       const BatchReporter &reporter)
+                       const platform::ReplaceOptions &replace, const BatchReporter &reporter)
 {
     const std::string fileName = reporter.shownName(fileNamePart(name));
     try {
@@ -45,7 +45,7 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
         work.loadFromStream(file);
         const picture::PixelFormat before = work.pixelFormat();
         processColors(work, settings.mode, settings.color1, settings.color2);
-        platform::SafeFileWriter writer(file, settings.replace);
+        platform::SafeFileWriter writer(file, replace);
         work.saveToStream(writer);
         writer.commit();
         const picture::PixelFormat after = work.pixelFormat();
@@ -114,7 +114,7 @@ std::string failedLine(const std::string &fileName)
 }
 
 BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSettings &settings,
-                          BatchAsker &asker, BatchReporter &reporter)
+                          BatchAsker &asker, BatchReporter &reporter, const platform::ReplaceOptions &replace)
 {
     BatchSummary summary;
     // One work picture for the whole run: each load replaces its whole content.
@@ -140,7 +140,7 @@ BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSett
             if (!processesFile(*answer))
                 continue;
             reporter.processing(i, count, name);
-            const ResultLine line = processFile(work, name, settings, reporter);
+            const ResultLine line = processFile(work, name, settings, replace, reporter);
             if (line.kind == ResultLine::Failed)
                 ++summary.failed;
             else

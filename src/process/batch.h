@@ -69,8 +69,6 @@ struct BatchSettings {
     int mode = kModeSwap;
     ColorRef color1 = 0x00FFFFFF;  // white
     ColorRef color2 = 0x00000000;  // black
-    // Backups and kept times of the replaced files (none by default).
-    platform::ReplaceOptions replace;
 };
 
 // Counts of one run, for callers that need them (the command line's exit
@@ -95,8 +93,9 @@ std::string failedLine(const std::string &fileName);
 // Runs the batch over names, synchronously. A picture-format error gives the
 // file a failed line and the run goes on; any other error calls
 // reporter.abandoned() and leaves the run, passing the error on. After the
-// last name reporter.finished() is called.
+// last name reporter.finished() is called. `replace` chooses backups and kept
+// times of the replaced files (none by default).
 BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSettings &settings,
-                          BatchAsker &asker, BatchReporter &reporter);
+                          BatchAsker &asker, BatchReporter &reporter, const platform::ReplaceOptions &replace = {});
 
 }  // namespace tovi::process

@@ -373,10 +373,9 @@ TEST(BatchReplaceTest, BackupsAndTimesFollowTheSettings)
     const auto names = writeSamples(pics, {"1.bmp"});
     const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, names[0].c_str(), old, 0), 0);
-    BatchSettings settings;
-    settings.replace = {platform::BackupControl::Numbered, "~", true};
-    BatchRun run({YesToAll});
-    run(names, settings);
+    ScriptedAsker asker({YesToAll});
+    RecordingReporter reporter;
+    batchProcess(names, {}, asker, reporter, {platform::BackupControl::Numbered, "~", true});
     EXPECT_EQ(test::listFolder(pics.path()), (Lines{"1.bmp", "1.bmp.~1~"}));
     EXPECT_EQ(test::readFile(pics.file("1.bmp.~1~")), samplePicture());
     EXPECT_EQ(test::pixelBytes(test::readFile(names[0])), kSwappedPixels);
