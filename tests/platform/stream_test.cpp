@@ -495,6 +495,26 @@ TEST(HeldFileTest, AKilledWriterLeavesNothingAndStaleFilesGoOnTheNextRun)
     ::close(busy);
 }
 
+TEST(HeldFileTest, WithoutUnnamedFilesAHiddenNamedOneServesAndGoes)
+{
+    TempDir dir;
+    const auto name = dir.file("pic.bmp");
+    test::writeFile(name, "old");
+    {
+        HeldFile file(name);
+        injectFileFault(FileCall::OpenTemporary, 1, EOPNOTSUPP);  // as on a file system without O_TMPFILE
+        SafeFileWriter writer(file);
+        clearFileFaults();
+        const auto names = test::listFolder(dir.path());
+        ASSERT_EQ(names.size(), 2u);
+        EXPECT_TRUE(names[0].starts_with(".pic.bmp.tovi-")) << names[0];
+        writer.writeExact("new", 3);
+        writer.commit();
+    }
+    EXPECT_EQ(test::readFile(name), bytesOf("new"));
+    EXPECT_EQ(test::listFolder(dir.path()), Names{"pic.bmp"});
+}
+
 TEST(HeldFileTest, OtherHardLinksKeepTheOldContent)
 {
     TempDir dir;
