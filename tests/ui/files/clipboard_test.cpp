@@ -265,43 +265,44 @@ std::uint32_t pngCrc(const char *data, int size)
     return ~crc;
 }
 
-// Qt's image reader refuses pictures over its allocation limit, 128 or 256 MB
-// depending on the version; the tests hold it at the lower one.
+// Qt's image reader refuses pictures over its allocation limit (128 or 256 MB
+// by default, depending on the version). The tests lower it, so that a
+// picture of a few megabytes stands for one of hundreds.
 class LargePaste : public Clipboard {
 protected:
     void SetUp() override
     {
         Clipboard::SetUp();
         m_limit = QImageReader::allocationLimit();
-        QImageReader::setAllocationLimit(kQtDefaultLimit);
+        QImageReader::setAllocationLimit(kReaderLimit);
     }
     void TearDown() override
     {
         QImageReader::setAllocationLimit(m_limit);
         Clipboard::TearDown();
     }
-    static constexpr int kQtDefaultLimit = 128;
+    static constexpr int kReaderLimit = 16;
     int m_limit = 0;
 };
 
 TEST_F(LargePaste, PictureOverTheImageReadersLimitPastes)
 {
     ui::TMainForm &form = start({sixColors()});
-    // 6000 x 6000 with an alpha channel: 144 MB decoded.
-    QImage image(6000, 6000, QImage::Format_ARGB32);
+    // 2500 x 2500 with an alpha channel: 25 MB decoded.
+    QImage image(2500, 2500, QImage::Format_ARGB32);
     image.fill(QColor(20, 40, 60));
-    image.setPixel(5999, 5999, qRgba(200, 100, 50, 255));
+    image.setPixel(2499, 2499, qRgba(200, 100, 50, 255));
     QApplication::clipboard()->setMimeData(pngData(encodePng(image)));
     image = QImage();
     settle();
     ASSERT_TRUE(form.EditPaste1->isEnabled());
     paste(form);
-    EXPECT_EQ(form.Image1->size(), QSize(6000, 6000));
+    EXPECT_EQ(form.Image1->size(), QSize(2500, 2500));
     EXPECT_EQ(pictureColor(0, 0), platform::rgb(20, 40, 60));
-    EXPECT_EQ(pictureColor(5999, 5999), platform::rgb(200, 100, 50));
+    EXPECT_EQ(pictureColor(2499, 2499), platform::rgb(200, 100, 50));
     EXPECT_EQ(formatLabel(), kDevice);
     // The reader's limit is the program's only while it decodes.
-    EXPECT_EQ(QImageReader::allocationLimit(), kQtDefaultLimit);
+    EXPECT_EQ(QImageReader::allocationLimit(), kReaderLimit);
 }
 
 TEST_F(LargePaste, PictureBeyondTheRasterLimitIsOutOfResourcesNotUnsupported)
