@@ -55,9 +55,10 @@ void UndoHistory::trim()
     for (const auto *steps : {&m_undo, &m_redo})
         for (const Step &step : *steps)
             total += stepBytes(step);
-    // The oldest changes go first; the step next to the current picture in
-    // either direction stays, so the last command can always be undone or redone.
-    while (total > m_budget && m_undo.size() > (m_redo.empty() ? 1u : 0u)) {
+    // The oldest changes go first, but the step next to the current picture
+    // stays on either side: the last change can always be taken back, and
+    // what was just taken back done again.
+    while (total > m_budget && m_undo.size() > 1) {
         total -= stepBytes(m_undo.front());
         m_undo.pop_front();
     }

@@ -37,8 +37,8 @@ public:
     std::size_t redoCount() const { return m_redo.size(); }
 
     // A change was made; `before` is what it takes back to. What could be
-    // redone is gone. The oldest steps go when over the budget, but the last
-    // change can always be taken back.
+    // redone is gone. The oldest steps go when over the budget, but the step
+    // next to the current picture stays on either side.
     void record(Step before);
     // Takes the last change back: `current` becomes the next redo step and
     // the step to restore is returned (none when there is nothing to take back).

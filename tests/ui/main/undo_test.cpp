@@ -49,6 +49,11 @@ TEST(UndoHistoryBudget, DropsTheOldestStepsButAlwaysKeepsTheLast)
     EXPECT_EQ(history.undo(stepOfWidth(1))->formatText, QStringLiteral("1000"));
     EXPECT_FALSE(history.canUndo());
     EXPECT_EQ(history.redo(stepOfWidth(2))->formatText, QStringLiteral("1"));
+    // Taking back a large picture drops older steps, not the one before it.
+    history.record(stepOfWidth(132));
+    history.undo(stepOfWidth(1000));
+    EXPECT_EQ(history.undoCount(), 1u);
+    EXPECT_EQ(history.redoCount(), 1u);
 }
 
 TEST(UndoHistoryBudget, StepsShareThePixelsOfThePictureTheyWereTakenFrom)
