@@ -50,7 +50,9 @@ private:
 // reads, in the order the clipboard offers them.
 QStringList encodedImageFormats(const QMimeData &data)
 {
-    const QList<QByteArray> readable = QImageReader::supportedMimeTypes();
+    // Asked at every idle time while the clipboard holds no image; the image
+    // format plugins don't change while the program runs.
+    static const QList<QByteArray> readable = QImageReader::supportedMimeTypes();
     QStringList formats;
     for (const QString &format : data.formats()) {
         if (format != kQtImageFormat && readable.contains(format.toLatin1()))
