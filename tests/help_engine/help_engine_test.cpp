@@ -121,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ContextPage{1203, "画像から色を抽出"}, ContextPage{1204, "色の設定"},
                       ContextPage{1205, "色交換実行"}, ContextPage{1206, "色反転実行"},
                       ContextPage{1207, "グレースケール実行"}, ContextPage{1208, "反転＆グレースケール"},
-                      ContextPage{1209, "モード変更と実行ボタン"}, ContextPage{1301, "ヘルプの使い方"},
+                      ContextPage{1209, "モード変更と実行ボタン"}, ContextPage{1210, "元に戻す"},
+                      ContextPage{1211, "やり直し"}, ContextPage{1301, "ヘルプの使い方"},
                       ContextPage{1302, "バージョン情報"}),
     [](const ::testing::TestParamInfo<ContextPage> &info) { return std::to_string(info.param.number); });
 

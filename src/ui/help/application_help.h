@@ -41,6 +41,8 @@ enum HelpContextNumber : int {
     kHelpContextColorGray = 1207,       // ColorGray
     kHelpContextColorInvGray = 1208,    // ColorInvGray
     kHelpContextMode = 1209,            // modeChange, modeInv, modeGray, modeInvGray, ColorProcRun
+    kHelpContextEditUndo = 1210,        // EditUndo1
+    kHelpContextEditRedo = 1211,        // EditRedo1
     kHelpContextHelpOpen = 1301,        // HelpOpen
     kHelpContextHelpAbout = 1302,       // HelpAbout1
 };

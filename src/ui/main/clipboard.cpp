@@ -1,7 +1,9 @@
 #include "ui/main/clipboard.h"
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QMimeData>
 
 #include <cstdint>
@@ -16,6 +18,48 @@ namespace {
 
 constexpr platform::ColorRef kWhite = 0x00FFFFFF;
 constexpr platform::ColorRef kBlack = 0x00000000;
+
+// A pasted picture becomes a raster of the display's 32 bits, so the raster
+// limit bounds its pixel count. Qt's image reader refuses on its own anything
+// over a much lower limit (128 or 256 MB of decoded pixels, depending on the
+// version), which turned a 5000x5000 picture from another program into
+// "unsupported data". While decoding, the reader may use up to 8 bytes a
+// pixel (16 bits a channel) before the picture is converted.
+constexpr std::uint64_t kPastedPixelBytes = 4;
+constexpr int kDecodeBytesPerPixel = 8;
+constexpr int kDecodeLimitMegabytes = int(platform::kMaxRasterBytes >> 20) * (kDecodeBytesPerPixel / 4);
+constexpr int kUnknownSizeDecodeLimitMegabytes = int(platform::kMaxRasterBytes >> 20);
+const QString kQtImageFormat = QStringLiteral("application/x-qt-image");
+
+// Sets the image reader's allocation limit (a process-wide setting) for one decode.
+class ReaderAllocationLimit {
+public:
+    explicit ReaderAllocationLimit(int megabytes) : m_previous(QImageReader::allocationLimit())
+    {
+        QImageReader::setAllocationLimit(megabytes);
+    }
+    ~ReaderAllocationLimit() { QImageReader::setAllocationLimit(m_previous); }
+    ReaderAllocationLimit(const ReaderAllocationLimit &) = delete;
+    ReaderAllocationLimit &operator=(const ReaderAllocationLimit &) = delete;
+
+private:
+    int m_previous;
+};
+
+// The encoded picture formats the clipboard offers that the image reader
+// reads, in the order the clipboard offers them.
+QStringList encodedImageFormats(const QMimeData &data)
+{
+    // Asked at every idle time while the clipboard holds no image; the image
+    // format plugins don't change while the program runs.
+    static const QList<QByteArray> readable = QImageReader::supportedMimeTypes();
+    QStringList formats;
+    for (const QString &format : data.formats()) {
+        if (format != kQtImageFormat && readable.contains(format.toLatin1()))
+            formats.append(format);
+    }
+    return formats;
+}
 
 QClipboard &openClipboard()
 {
@@ -83,7 +127,7 @@ bool hasBitmap()
 {
     QClipboard *board = qGuiApp ? QGuiApplication::clipboard() : nullptr;
     const QMimeData *data = board ? board->mimeData() : nullptr;
-    return data && data->hasImage();
+    return data && (data->hasImage() || !encodedImageFormats(*data).isEmpty());
 }
 
 void setBitmap(const picture::ClipboardForm &form)
@@ -102,9 +146,36 @@ picture::ClipboardForm bitmap()
     const QMimeData *data = board.mimeData();
     if (!data)
         throw ClipboardError();
+    // Another program's picture comes encoded (PNG, BMP, ...) and is decoded
+    // here, within the raster limit; the program's own copy is an image already.
+    for (const QString &format : encodedImageFormats(*data)) {
+        const QImage image = decodeImage(data->data(format));
+        if (!image.isNull())
+            return fromImage(image);
+    }
     if (!data->hasImage())
         return {};
     return fromImage(board.image());
+}
+
+QImage decodeImage(const QByteArray &encoded)
+{
+    QBuffer buffer;
+    buffer.setData(encoded);
+    if (encoded.isEmpty() || !buffer.open(QIODevice::ReadOnly))
+        return {};
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (size.isValid()) {
+        if (std::uint64_t(size.width()) * std::uint64_t(size.height()) * kPastedPixelBytes > platform::kMaxRasterBytes)
+            throw OutOfResourcesError(messages::kOutOfResources);
+        const ReaderAllocationLimit limit(kDecodeLimitMegabytes);
+        return reader.read();
+    }
+    // A format that tells its size only while decoding gets no more room
+    // than the raster limit itself.
+    const ReaderAllocationLimit limit(kUnknownSizeDecodeLimitMegabytes);
+    return reader.read();
 }
 
 QImage toImage(const picture::ClipboardForm &form)

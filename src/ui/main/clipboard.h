@@ -19,7 +19,8 @@ public:
     ClipboardError() : Error(kCannotOpenMessage) {}
 };
 
-// Whether the clipboard offers a bitmap. Never fails: no clipboard offers none.
+// Whether the clipboard offers a bitmap, as an image or as an encoded
+// picture. Never fails: no clipboard offers none.
 bool hasBitmap();
 
 // Empties the clipboard and puts the bitmap (with its palette) on it; a form
@@ -30,6 +31,11 @@ void setBitmap(const picture::ClipboardForm &form);
 // image; a form without a bitmap when the clipboard holds none (any more).
 // Throws ClipboardError.
 picture::ClipboardForm bitmap();
+
+// Decodes a picture another program put on the clipboard encoded (PNG, BMP,
+// ...): a null image for data that isn't a picture the image reader reads.
+// Throws OutOfResourcesError for a picture beyond the raster limit.
+QImage decodeImage(const QByteArray &encoded);
 
 // The conversions between the clipboard form and an image.
 QImage toImage(const picture::ClipboardForm &form);

@@ -21,6 +21,13 @@ namespace tovi::ui {
 
 using platform::ColorRef;
 
+namespace {
+
+// How strongly a checked tool button is tinted with the selection colour.
+constexpr int kCheckedTintAlpha = 90;
+
+}  // namespace
+
 QString shortHint(const QString &hint)
 {
     const qsizetype bar = hint.indexOf(QLatin1Char('|'));
@@ -132,6 +139,33 @@ void TToolButton::actionEvent(QActionEvent *event)
     // change; put the halves of the hint that applies back.
     if (event->type() == QEvent::ActionChanged && event->action() == defaultAction())
         applyHint();
+}
+
+void TToolButton::paintEvent(QPaintEvent *event)
+{
+    if (!isChecked()) {
+        QToolButton::paintEvent(event);
+        return;
+    }
+    // A checked button (a pick command while picking) is pushed in and
+    // tinted, with its glyph moved down and right by a pixel, so that the
+    // on state shows plainly on the tool bar's gradient.
+    QPainter p(this);
+    const QRect r = rect();
+    QColor tint = palette().color(QPalette::Highlight);
+    tint.setAlpha(kCheckedTintAlpha);
+    p.fillRect(r.adjusted(1, 1, -1, -1), toQColor(platform::systemColorValue(platform::kColorBtnHighlight)));
+    p.fillRect(r.adjusted(1, 1, -1, -1), tint);
+    p.setPen(toQColor(platform::systemColorValue(platform::kColorBtnShadow)));
+    p.drawLine(r.topLeft(), r.topRight());
+    p.drawLine(r.topLeft(), r.bottomLeft());
+    p.setPen(toQColor(platform::systemColorValue(platform::kColorBtnHighlight)));
+    p.drawLine(r.bottomLeft() + QPoint(1, 0), r.bottomRight());
+    p.drawLine(r.topRight() + QPoint(0, 1), r.bottomRight());
+    const QPixmap glyph = icon().pixmap(iconSize(), isEnabled() ? QIcon::Normal : QIcon::Disabled, QIcon::On);
+    QRect place(QPoint(0, 0), iconSize());
+    place.moveCenter(r.center());
+    p.drawPixmap(place.topLeft() + QPoint(1, 1), glyph);
 }
 
 void TToolButton::applyHint()

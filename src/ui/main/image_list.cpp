@@ -138,11 +138,15 @@ void swapSquares(QPainter &p, int size)
 // from the original colours to the result.
 enum class BandLower { Inverted, Gray, InvertedGray };
 
+// Bright colours (one channel full) whose grey tones climb from dark at the
+// left to light at the right, so that the grey result is a rising ramp and
+// the inverted grey one a falling ramp: the two glyphs read apart at a glance.
 QColor bandColor(int column)
 {
-    static const std::array<QColor, 10> colors = {
-        QColor(255, 0, 0),   QColor(255, 128, 0), QColor(255, 255, 0), QColor(128, 255, 0), QColor(0, 255, 0),
-        QColor(0, 255, 200), QColor(0, 160, 255), QColor(0, 0, 255),   QColor(160, 0, 255), QColor(255, 0, 200)};
+    static const std::array<QColor, 9> colors = {
+        QColor(0, 0, 255),     QColor(255, 0, 45),    QColor(255, 100, 0),
+        QColor(255, 153, 0),   QColor(0, 255, 210),   QColor(255, 255, 10),
+        QColor(150, 255, 165), QColor(255, 200, 175), QColor(255, 255, 180)};
     return colors[std::size_t(column) % colors.size()];
 }
 

@@ -123,6 +123,9 @@ void TMainForm::createMenus()
     FileMenu->addAction(FileExit1);
 
     EditMenu = addMenu(nullptr, "EditMenu", QStringLiteral("編集(&E)"), QStringLiteral("編集コマンド"));
+    EditMenu->addAction(EditUndo1);
+    EditMenu->addAction(EditRedo1);
+    EditMenu->addSeparator();
     EditMenu->addAction(EditPaste1);
     EditMenu->addAction(EditCopy1);
     EditMenu->addSeparator();

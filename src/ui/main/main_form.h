@@ -12,6 +12,7 @@
 //   main_form_batch.cpp    the batch run and the several-files command
 //   main_form_about.cpp    the about box command
 //   main_form_help.cpp     the help command and help requests
+//   main_form_undo.cpp     undo and redo of the colour commands and paste
 
 #include <QMainWindow>
 #include <QStringList>
@@ -24,6 +25,7 @@
 #include "platform/raster.h"
 #include "ui/main/controls.h"
 #include "ui/main/image_list.h"
+#include "ui/main/undo_history.h"
 
 class QActionGroup;
 class QMenu;
@@ -46,6 +48,7 @@ public:
     TAction *ColorProcRun, *ColorPick1, *ColorPick2, *FileExit1, *HelpAbout1, *OpenPicture1, *SavePicture1,
         *ColorSelect1, *modeChange, *modeInv, *modeGray, *modeInvGray, *ColorSelectAction1, *ColorSelectAction2,
         *EditCopy1, *EditPaste1, *ColorChange, *SelectPictures, *HelpOpen, *ColorInv, *ColorGray, *ColorInvGray;
+    TAction *EditUndo1, *EditRedo1;
     QActionGroup *RadioGroup1;
 
     QMenuBar *MainMenu1;
@@ -146,6 +149,11 @@ public:
     void SelectPicturesExecute();
     void SelectPicturesAccept(const QStringList &fileNames);
 
+    // Undo and redo (main_form_undo.cpp).
+    void EditUndo1Execute();
+    void EditRedo1Execute();
+    const UndoHistory &undoHistory() const { return m_undoHistory; }
+
     // The about box (main_form_about.cpp).
     void HelpAbout1Execute();
 
@@ -160,6 +168,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -172,6 +181,10 @@ private:
     void setTargetColor(ColorRef color);
     TColorPanel *targetPanel() const;
     void runProcess(int mode);
+    // The picture with its format label, as the undo history keeps it.
+    UndoHistory::Step currentStep();
+    void restoreStep(const UndoHistory::Step &step);
+    void createUndoActions();
     void selectColor(TColorPanel *panel);
     TAction *newAction(const QString &name, const QString &category, const QString &caption, int glyph,
                        int helpContext, const QString &hint, std::function<void()> handler);
@@ -187,6 +200,7 @@ private:
     std::array<QColor, 16> m_customColors;
     bool m_frameAdjusted = false;
     std::function<void()> m_helpOpenHandler;
+    UndoHistory m_undoHistory;
 };
 
 }  // namespace tovi::ui

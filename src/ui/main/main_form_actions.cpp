@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QColorDialog>
 
+#include "platform/errors.h"
 #include "process/color_ops.h"
 #include "ui/main/main_form.h"
 
@@ -117,6 +118,7 @@ void TMainForm::createActions()
         action->onUpdate = [this] { ColorPickUpdate(); };
     }
     EditPaste1->onUpdate = [this] { EditPaste1Update(); };
+    createUndoActions();
 }
 
 bool TMainForm::ActionList1Update(TAction *)
@@ -126,6 +128,8 @@ bool TMainForm::ActionList1Update(TAction *)
     // the swap follow its rule: nothing else would ever enable them.
     for (TAction *action : {ColorPick1, ColorPick2, ColorChange, EditCopy1, SavePicture1, ColorInv, ColorGray, ColorInvGray})
         action->setEnabled(shown);
+    EditUndo1->setEnabled(m_undoHistory.canUndo());
+    EditRedo1->setEnabled(m_undoHistory.canRedo());
     return false;
 }
 
@@ -155,7 +159,19 @@ void TMainForm::ProcessColors(picture::Bitmap &picture, int mode)
 
 void TMainForm::runProcess(int mode)
 {
-    ProcessColors(Image1->picture().bitmap(), mode);
+    UndoHistory::Step before = currentStep();
+    try {
+        ProcessColors(Image1->picture().bitmap(), mode);
+        m_undoHistory.record(std::move(before));
+    } catch (const OutOfResourcesError &) {
+        // The kept step shares the pixels, so the change needs a copy of them.
+        // Without room for it the picture goes back to as it was and the
+        // change is made in place, without a history, as before there was one.
+        Image1->picture().bitmap() = before.picture;
+        before = {};
+        m_undoHistory.clear();
+        ProcessColors(Image1->picture().bitmap(), mode);
+    }
     Image1->repaint();
 }
 

@@ -36,9 +36,12 @@ void TMainForm::OpenPicture1Accept()
         Image1->picture().loadFromFile(name.toStdString());
     } catch (const PictureFormatError &) {
         // Not a picture we can handle: shown in the format label, no message.
+        m_undoHistory.clear();
         NoSupportGraphic();
         return;
     }
+    // Another picture: what was done to the last one can't be taken back here.
+    m_undoHistory.clear();
     ShowPicture();
 }
 
@@ -76,9 +79,11 @@ void TMainForm::EditPaste1Execute()
     if (!clipboard::hasBitmap())
         return;
     const picture::ClipboardForm form = clipboard::bitmap();
+    UndoHistory::Step before = currentStep();
     // Without a bitmap (gone since the test) this is the unsupported
     // clipboard data error; the picture then stays as it was.
     Image1->picture().bitmap().fromClipboard(form.format, form.bitmap, form.palette ? &*form.palette : nullptr);
+    m_undoHistory.record(std::move(before));
     SetFileName(QString());
     ShowPicture();
 }

@@ -1,10 +1,12 @@
 // The picture view: format label, picture control, background and tool bar
 // gradients with the picture's shadow, and colour picking with the mouse.
 
+#include <QKeyEvent>
 #include <QPainter>
 
 #include "platform/gradient.h"
 #include "platform/system_colors.h"
+#include "ui/main/application.h"
 #include "ui/main/main_form.h"
 #include "ui/main/palette_colors.h"
 #include "ui/main/shade.h"
@@ -135,6 +137,17 @@ void TMainForm::Image1MouseUp(Qt::MouseButton button, const QPoint &)
     EndColorPick();
     if (button == Qt::RightButton)
         targetPanel()->setColor(PickSavedColor);
+}
+
+void TMainForm::keyPressEvent(QKeyEvent *event)
+{
+    // Escape takes picking back as releasing the right button does.
+    if (event->key() == Qt::Key_Escape && Picking) {
+        runGuarded([this] { Image1MouseUp(Qt::RightButton, QPoint()); });
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void TMainForm::FormMouseUp(Qt::MouseButton)

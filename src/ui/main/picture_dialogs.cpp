@@ -1,10 +1,12 @@
 #include "ui/main/picture_dialogs.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -259,6 +261,24 @@ PictureDialog::PictureDialog(Kind kind, QWidget *parent) : QFileDialog(parent), 
         if (path != m_preview->fileName())
             m_preview->showFile(path);
     });
+    if (auto *nameEdit = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
+        connect(nameEdit, &QLineEdit::textEdited, m_preview, [this](const QString &text) { previewTypedName(text); });
+    }
+}
+
+void PictureDialog::previewTypedName(const QString &text)
+{
+    const QString name = text.trimmed();
+    if (name.isEmpty())
+        return;
+    QString path = directory().absoluteFilePath(QDir::fromNativeSeparators(name));
+    // A name without an extension is taken with the default one, as the
+    // dialog takes it when confirmed.
+    if (!QFileInfo(path).isFile() && QFileInfo(path).suffix().isEmpty())
+        path += QLatin1Char('.') + kDefaultExtension;
+    // A name that names no file (yet) leaves the preview as it is.
+    if (path != m_preview->fileName() && QFileInfo(path).isFile())
+        m_preview->showFile(path);
 }
 
 void PictureDialog::startOn(const QString &fileName)

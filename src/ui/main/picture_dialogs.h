@@ -98,6 +98,10 @@ public:
     void startOn(const QString &fileName);
 
 private:
+    // The preview follows a name typed into the name box once it names an
+    // existing file, as it follows the list.
+    void previewTypedName(const QString &text);
+
     Kind m_kind;
     PicturePreview *m_preview;
 };

@@ -3,7 +3,9 @@
 // when there is an image; a pasted picture is a device picture without a file.
 
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
+#include <QImageReader>
 #include <QMimeData>
 #include <QTest>
 
@@ -233,6 +235,99 @@ TEST_F(Clipboard, PastingIntoTheUnsupportedStateShowsThePicture)
     EXPECT_TRUE(form.pictureShown());
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Tovi for XP"));
     EXPECT_TRUE(form.EditCopy1->isEnabled());
+}
+
+// Another program's picture, as the X clipboard offers it: PNG bytes.
+QMimeData *pngData(const QByteArray &png)
+{
+    auto *data = new QMimeData;
+    data->setData(QStringLiteral("image/png"), png);
+    return data;
+}
+
+QByteArray encodePng(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+std::uint32_t pngCrc(const char *data, int size)
+{
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (int i = 0; i < size; ++i) {
+        crc ^= std::uint8_t(data[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 1u ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
+// Qt's image reader refuses pictures over its allocation limit (128 or 256 MB
+// by default, depending on the version). The tests lower it, so that a
+// picture of a few megabytes stands for one of hundreds.
+class LargePaste : public Clipboard {
+protected:
+    void SetUp() override
+    {
+        Clipboard::SetUp();
+        m_limit = QImageReader::allocationLimit();
+        QImageReader::setAllocationLimit(kReaderLimit);
+    }
+    void TearDown() override
+    {
+        QImageReader::setAllocationLimit(m_limit);
+        Clipboard::TearDown();
+    }
+    static constexpr int kReaderLimit = 16;
+    int m_limit = 0;
+};
+
+TEST_F(LargePaste, PictureOverTheImageReadersLimitPastes)
+{
+    ui::TMainForm &form = start({sixColors()});
+    // 2500 x 2500 with an alpha channel: 25 MB decoded.
+    QImage image(2500, 2500, QImage::Format_ARGB32);
+    image.fill(QColor(20, 40, 60));
+    image.setPixel(2499, 2499, qRgba(200, 100, 50, 255));
+    QApplication::clipboard()->setMimeData(pngData(encodePng(image)));
+    image = QImage();
+    settle();
+    ASSERT_TRUE(form.EditPaste1->isEnabled());
+    paste(form);
+    EXPECT_EQ(form.Image1->size(), QSize(2500, 2500));
+    EXPECT_EQ(pictureColor(0, 0), platform::rgb(20, 40, 60));
+    EXPECT_EQ(pictureColor(2499, 2499), platform::rgb(200, 100, 50));
+    EXPECT_EQ(formatLabel(), kDevice);
+    // The reader's limit is the program's only while it decodes.
+    EXPECT_EQ(QImageReader::allocationLimit(), kReaderLimit);
+}
+
+TEST_F(LargePaste, PictureBeyondTheRasterLimitIsOutOfResourcesNotUnsupported)
+{
+    ui::TMainForm &form = start({sixColors()});
+    // A PNG whose header declares 16385 x 16384 pixels: 4 bytes each is more
+    // than the 1 GiB a raster holds. Nothing past the header is ever decoded.
+    QByteArray png = encodePng(QImage(1, 1, QImage::Format_RGB32));
+    const auto put32 = [&](int at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            png[at + i] = char(v >> (24 - 8 * i));
+    };
+    put32(16, 16385);
+    put32(20, 16384);
+    put32(29, pngCrc(png.constData() + 12, 17));
+    QApplication::clipboard()->setMimeData(pngData(png));
+    settle();
+    QString text;
+    ModalDriver driver;
+    driver.then(messageBox(&text));
+    paste(form);
+    EXPECT_TRUE(driver.done());
+    EXPECT_EQ(text, QStringLiteral("システム リソースが足りません."));
+    EXPECT_EQ(form.windowTitle(), captionFor(QStringLiteral("six.bmp")));
+    EXPECT_EQ(pictureColor(0, 0), kSixColors[0]);
 }
 
 // --- The conversions on their own --------------------------------------------

@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QDir>
 #include <QFileSystemModel>
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QSplitter>
@@ -368,6 +369,38 @@ TEST_F(DialogsInUse, ChoosingAFileInTheListPreviewsIt)
     EXPECT_EQ(labels[QStringLiteral("SCAN.BMP")], QStringLiteral(" (5x9)"));
     EXPECT_EQ(labels[QStringLiteral("b.bmp")], QStringLiteral("画像:"));
     EXPECT_FALSE(buttons[QStringLiteral("b.bmp")]);
+}
+
+TEST_F(DialogsInUse, PreviewFollowsANameTypedIntoTheNameBox)
+{
+    ui::TMainForm &form = start();
+    writeFile(QStringLiteral("a.bmp"), bmp24Filled(12, 7, 0));
+    writeFile(QStringLiteral("b.bmp"), bmp24Filled(5, 9, 0));
+    form.setOpenDialogFileName(QString::fromStdString(m_dir.file("a.bmp")));
+    QStringList labels;
+    const auto typeAndLook = [&](PictureDialog &dialog, const QString &name) {
+        QLineEdit *box = nameBox(&dialog);
+        QApplication::setActiveWindow(&dialog);
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, name);
+        labels.append(dialog.preview()->sizeLabel()->text());
+    };
+    ModalDriver driver;
+    driver.then(cancel([&](PictureDialog &dialog) {
+        labels.append(dialog.preview()->sizeLabel()->text());
+        typeAndLook(dialog, QStringLiteral("b.bmp"));
+        // A name without its extension, as the dialog completes it.
+        typeAndLook(dialog, QStringLiteral("a"));
+        // A name that names no file leaves the preview as it was.
+        typeAndLook(dialog, QStringLiteral("missing.bmp"));
+        typeAndLook(dialog, QString::fromStdString(m_dir.file("b.bmp")));
+    }));
+    QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);
+    settle();
+    EXPECT_TRUE(driver.done());
+    EXPECT_EQ(labels, (QStringList{QStringLiteral(" (12x7)"), QStringLiteral(" (5x9)"), QStringLiteral(" (12x7)"),
+                                   QStringLiteral(" (12x7)"), QStringLiteral(" (5x9)")}));
 }
 
 TEST_F(DialogsInUse, SeveralFilesGoToTheBatchRunInTheDialogsOrder)

@@ -63,6 +63,10 @@ TEST(ActionTable, EveryActionAsStored)
         {"ColorGray", "編集", "グレースケール実行", {}, 21, 1207, false, "画像をグレースケール|グレースケール(モノトーン)化する"},
         {"ColorInvGray", "編集", "反転＆グレースケール", {}, 22, 1208, false,
          "反転＆グレースケール|画像の色域を反転した上でグレースケール(モノトーン)化する"},
+        {"EditUndo1", "編集", "元に戻す(&U)", QKeySequence(Qt::CTRL | Qt::Key_Z), -1, 1210, false,
+         "元に戻す|直前の色の変更または貼り付けを取り消す"},
+        {"EditRedo1", "編集", "やり直し(&R)", QKeySequence(Qt::CTRL | Qt::Key_Y), -1, 1211, false,
+         "やり直し|取り消した色の変更または貼り付けをもう一度行う"},
     };
     // Before the first idle pass the actions hold their stored state.
     ui::TMainForm form;

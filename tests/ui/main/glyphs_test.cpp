@@ -104,5 +104,24 @@ TEST(ImageList, TheThreeBandGlyphsDifferOnlyBelow)
     EXPECT_NE(gray.copy(6, 8, 9, 7), invGray.copy(6, 8, 9, 7));
 }
 
+TEST(ImageList, GrayAndInvertedGrayGlyphsAreToldApartAtAGlance)
+{
+    TImageList images;
+    const QImage gray = images.image(TImageList::kModeGray), invGray = images.image(TImageList::kModeInvertGray);
+    // The grey result rises from dark at the left to light at the right, the
+    // inverted one falls: far apart at both ends and clearly apart on average.
+    const auto level = [](const QImage &glyph, int x) { return qRed(glyph.pixel(x, 11)); };
+    EXPECT_LT(level(gray, 6), 100);
+    EXPECT_GT(level(gray, 14), 200);
+    EXPECT_GT(level(invGray, 6), 150);
+    EXPECT_LT(level(invGray, 14), 50);
+    int difference = std::abs(level(gray, 6) - level(invGray, 6));
+    for (int x = 7; x < 15; ++x) {
+        EXPECT_GT(level(gray, x), level(gray, x - 1)) << x;
+        difference += std::abs(level(gray, x) - level(invGray, x));
+    }
+    EXPECT_GT(difference / 9, 60);
+}
+
 }  // namespace
 }  // namespace tovi::test

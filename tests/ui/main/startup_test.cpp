@@ -228,7 +228,7 @@ TEST_F(StartUp, MenusHoldEveryEntryInOrder)
     EXPECT_EQ(entries(form.FileMenu), QStringList({"画像を開く(&O)...", "画像の保存(&S)...", "-", "複数画像を処理...", "-",
                                                    "終了(&X)"}));
     EXPECT_EQ(entries(form.EditMenu),
-              QStringList({"貼り付け(&P)", "コピー(&C)", "-", "画像から色1を抽出", "画像から色2を抽出", "色1の設定", "色2の設定",
+              QStringList({"元に戻す(&U)", "やり直し(&R)", "-", "貼り付け(&P)", "コピー(&C)", "-", "画像から色1を抽出", "画像から色2を抽出", "色1の設定", "色2の設定",
                            "-", "色交換実行", "色反転実行", "グレースケール実行", "反転＆グレースケール", "-", "モード変更"}));
     const QStringList modes({"色交換モード", "色反転モード", "グレースケールモード", "反転＆グレースケール"});
     EXPECT_EQ(entries(form.ModeChangeMenu), modes);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QScrollBar>
 #include <QTest>
 
@@ -403,6 +404,51 @@ TEST_F(Picking, ReleaseOnTheWindowsOwnSurfaceCancels)
     form.FormMouseUp(Qt::LeftButton);
     EXPECT_FALSE(form.picking());
     EXPECT_EQ(form.color1(), 0x00FFFFFFu);
+}
+
+TEST_F(Picking, EscapeWhileDraggingCancelsLikeTheRightButton)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), pickPicture())});
+    QTest::mouseClick(form.ToolButton5, Qt::LeftButton);
+    pressAt(windowPointOfPixel(1, 1), Qt::LeftButton);
+    moveTo(windowPointOfPixel(6, 2), Qt::LeftButton);
+    ASSERT_EQ(form.color2(), kGreen);
+    // Whichever child has the focus, the key reaches the window.
+    form.ScrollBox1->setFocus();
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &form, Qt::Key_Escape);
+    settle();
+    EXPECT_FALSE(form.picking());
+    EXPECT_FALSE(form.pickDragging());
+    EXPECT_EQ(form.color2(), 0u);
+    EXPECT_FALSE(form.ColorPick2->isChecked());
+    EXPECT_EQ(form.Image1->cursor().shape(), Qt::ArrowCursor);
+    // The button still held picks nothing more when it comes up.
+    moveTo(windowPointOfPixel(6, 7), Qt::LeftButton);
+    releaseAt(windowPointOfPixel(6, 7), Qt::LeftButton);
+    EXPECT_EQ(form.color2(), 0u);
+    EXPECT_EQ(form.color1(), 0x00FFFFFFu);
+}
+
+TEST_F(Picking, CheckedPickButtonIsSunkenAndTinted)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), pickPicture())});
+    const QImage off = form.ToolButton4->grab().toImage();
+    QTest::mouseClick(form.ToolButton4, Qt::LeftButton);
+    settle();
+    ASSERT_TRUE(form.ToolButton4->isChecked());
+    const QImage on = form.ToolButton4->grab().toImage();
+    const int w = on.width(), h = on.height();
+    // Shadow along the top and left, highlight along the bottom and right.
+    EXPECT_EQ(colorAt(on, w / 2, 0), sys(platform::kColorBtnShadow));
+    EXPECT_EQ(colorAt(on, 0, h / 2), sys(platform::kColorBtnShadow));
+    EXPECT_EQ(colorAt(on, w / 2, h - 1), sys(platform::kColorBtnHighlight));
+    EXPECT_EQ(colorAt(on, w - 1, h / 2), sys(platform::kColorBtnHighlight));
+    // Inside, around the glyph, the face is tinted with the selection colour.
+    const QColor inside = on.pixelColor(2, 2);
+    const QColor highlight = QApplication::palette().color(QPalette::Highlight);
+    EXPECT_NE(colorAt(on, 2, 2), colorAt(off, 2, 2));
+    EXPECT_LT(std::abs(inside.hue() - highlight.hue()), 10);
+    EXPECT_GT(inside.saturation(), 20);
 }
 
 TEST_F(Picking, OpeningAndProcessingDoNotEndPicking)
