@@ -155,8 +155,12 @@ void Stream::readExact(void *buffer, std::size_t n)
 
 void Stream::writeExact(const void *buffer, std::size_t n)
 {
-    if (write(buffer, n) != n)
-        throw StreamWriteError();
+    errno = 0;
+    if (write(buffer, n) != n) {
+        // The system's reason ("No space left on device") for whoever reports it.
+        const int code = errno;
+        throw StreamWriteError(code ? systemErrorText(code) : std::string());
+    }
 }
 
 // ---------------------------------------------------------------- MemoryStream
