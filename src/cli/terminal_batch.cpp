@@ -69,7 +69,7 @@ BatchAnswer TerminalAsker::ask(const std::string &, const std::string &name)
 }
 
 TerminalReporter::TerminalReporter(std::FILE *output, std::FILE *progress)
-    : m_output(output), m_progress(progress && ::isatty(::fileno(progress)) ? progress : nullptr)
+    : m_output(output), m_errors(progress), m_progress(progress && ::isatty(::fileno(progress)) ? progress : nullptr)
 {
 }
 
@@ -93,8 +93,19 @@ void TerminalReporter::addFailedLine(const std::string &line)
     printLine(line);
 }
 
+void TerminalReporter::refused(const std::string &name, const std::string &reason)
+{
+    if (reason.empty() || !m_errors)
+        return;
+    clearProgress();
+    std::fflush(m_output);
+    std::fprintf(m_errors, "%s: %s\n", name.c_str(), reason.c_str());
+    std::fflush(m_errors);
+}
+
 void TerminalReporter::processing(std::size_t index, std::size_t count, const std::string &name)
 {
+    m_currentFile = name;
     if (!m_progress)
         return;
     std::fprintf(m_progress, "%s%zu/%zu %s", kEraseLine, index + 1, count, name.c_str());
@@ -114,6 +125,7 @@ void TerminalReporter::abandoned()
 
 void TerminalReporter::printLine(const std::string &line)
 {
+    m_currentFile.clear();
     clearProgress();
     // A run whose record can't be written must not go on overwriting files.
     if (std::fprintf(m_output, "%s\n", line.c_str()) < 0 || std::fflush(m_output) != 0)

@@ -38,17 +38,25 @@ public:
     void addNormalLine(const std::string &line) override;
     void addChangedLine(const std::string &line) override;
     void addFailedLine(const std::string &line) override;
+    // Says on `progress`'s stream (standard error) why a file was refused.
+    void refused(const std::string &name, const std::string &reason) override;
     void processing(std::size_t index, std::size_t count, const std::string &name) override;
     void finished() override;
     void abandoned() override;
+
+    // The file being read, processed or written, until its result line is
+    // out: an error that ends the run names it. Empty between files.
+    const std::string &currentFile() const { return m_currentFile; }
 
 private:
     void printLine(const std::string &line);
     void clearProgress();
 
     std::FILE *m_output;
+    std::FILE *m_errors;
     std::FILE *m_progress;  // null when progress isn't shown
     bool m_progressShown = false;
+    std::string m_currentFile;
 };
 
 }  // namespace tovi::cli

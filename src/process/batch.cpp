@@ -28,6 +28,7 @@ bool asksAgain(std::optional<BatchAnswer> answer)
 struct ResultLine {
     enum Kind { Normal, Changed, Failed } kind;
     std::string text;
+    std::string reason;  // of a failed file
 };
 
 // Reads, processes and writes back one file. A picture-format error anywhere on
@@ -43,10 +44,10 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
         work.saveToFile(name);
         const picture::PixelFormat after = work.pixelFormat();
         if (after == before)
-            return {ResultLine::Normal, processedLine(settings.mode, fileName)};
-        return {ResultLine::Changed, changedLine(fileName, before, after)};
-    } catch (const PictureFormatError &) {
-        return {ResultLine::Failed, failedLine(fileName)};
+            return {ResultLine::Normal, processedLine(settings.mode, fileName), {}};
+        return {ResultLine::Changed, changedLine(fileName, before, after), {}};
+    } catch (const PictureFormatError &error) {
+        return {ResultLine::Failed, failedLine(fileName), error.reason()};
     }
 }
 
@@ -67,6 +68,7 @@ void report(BatchReporter &reporter, const ResultLine &line)
 
 }  // namespace
 
+void BatchReporter::refused(const std::string &, const std::string &) {}
 void BatchReporter::processing(std::size_t, std::size_t, const std::string &) {}
 void BatchReporter::finished() {}
 void BatchReporter::abandoned() {}
@@ -137,6 +139,8 @@ BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSett
             else
                 ++summary.processed;
             report(reporter, line);
+            if (line.kind == ResultLine::Failed)
+                reporter.refused(name, line.reason);
         }
     } catch (...) {
         reporter.abandoned();
