@@ -27,6 +27,13 @@ void printError(const std::string &message)
     std::fprintf(stderr, "%s: %s\n", kProgramName, cli::escapedMessage(message).c_str());
 }
 
+// An error that ends the run names the file it happened on, unless its
+// message does already (the file-open and file-create errors).
+std::string inFile(const std::string &name, const std::string &message)
+{
+    return name.empty() || message.find(name) != std::string::npos ? message : name + ": " + message;
+}
+
 // Folders are refused before anything is done: the run would otherwise stop
 // at the first one with a file-open error, part-way through the list.
 bool refuseFolders(const std::vector<std::string> &files)
@@ -64,9 +71,14 @@ int run(const cli::BatchOptions &options)
         const auto summary = process::batchProcess(names, options.settings, asker, reporter, options.replace);
         return summary.failed > 0 ? cli::kExitFailedFile : cli::kExitOk;
     } catch (const std::bad_alloc &) {
-        printError(messages::kOutOfResources);
+        printError(inFile(reporter.currentFile(), messages::kOutOfResources));
+    } catch (const Error &error) {
+        std::string message = error.what();
+        if (!error.reason().empty())
+            message += " (" + error.reason() + ")";
+        printError(inFile(reporter.currentFile(), message));
     } catch (const std::exception &error) {
-        printError(error.what());
+        printError(inFile(reporter.currentFile(), error.what()));
     }
     return cli::kExitRunEnded;
 }

@@ -116,7 +116,7 @@ BatchAnswer TerminalAsker::ask(const std::string &, const std::string &name)
 }
 
 TerminalReporter::TerminalReporter(std::FILE *output, std::FILE *progress)
-    : m_output(output), m_progress(progress && ::isatty(::fileno(progress)) ? progress : nullptr), m_notes(progress)
+    : m_output(output), m_errors(progress), m_progress(progress && ::isatty(::fileno(progress)) ? progress : nullptr)
 {
 }
 
@@ -140,8 +140,19 @@ void TerminalReporter::addFailedLine(const std::string &line)
     printLine(line);
 }
 
+void TerminalReporter::refused(const std::string &name, const std::string &reason)
+{
+    if (reason.empty() || !m_errors)
+        return;
+    clearProgress();
+    std::fflush(m_output);
+    std::fprintf(m_errors, "%s: %s\n", escapedName(name).c_str(), reason.c_str());
+    std::fflush(m_errors);
+}
+
 void TerminalReporter::processing(std::size_t index, std::size_t count, const std::string &name)
 {
+    m_currentFile = name;
     if (!m_progress)
         return;
     std::fprintf(m_progress, "%s%zu/%zu %s", kEraseLine, index + 1, count, escapedName(name).c_str());
@@ -166,17 +177,18 @@ std::string TerminalReporter::shownName(const std::string &name) const
 
 void TerminalReporter::otherLinksKept(const std::string &name, std::uint64_t count)
 {
-    if (!m_notes)
+    if (!m_errors)
         return;
     clearProgress();
     std::fflush(m_output);
-    std::fprintf(m_notes, "tovi-batch: %s: ほかの %llu 個のハードリンクは元の画像のままです\n",
+    std::fprintf(m_errors, "tovi-batch: %s: ほかの %llu 個のハードリンクは元の画像のままです\n",
                  escapedName(name).c_str(), static_cast<unsigned long long>(count));
-    std::fflush(m_notes);
+    std::fflush(m_errors);
 }
 
 void TerminalReporter::printLine(const std::string &line)
 {
+    m_currentFile.clear();
     clearProgress();
     // A run whose record can't be written must not go on overwriting files.
     if (std::fprintf(m_output, "%s\n", line.c_str()) < 0 || std::fflush(m_output) != 0)

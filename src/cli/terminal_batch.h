@@ -45,6 +45,8 @@ public:
     void addNormalLine(const std::string &line) override;
     void addChangedLine(const std::string &line) override;
     void addFailedLine(const std::string &line) override;
+    // Says on `progress`'s stream (standard error) why a file was refused.
+    void refused(const std::string &name, const std::string &reason) override;
     void processing(std::size_t index, std::size_t count, const std::string &name) override;
     void finished() override;
     void abandoned() override;
@@ -52,14 +54,19 @@ public:
     // Said on `progress`'s stream (standard error) whether or not a terminal.
     void otherLinksKept(const std::string &name, std::uint64_t count) override;
 
+    // The file being read, processed or written, until its result line is
+    // out: an error that ends the run names it. Empty between files.
+    const std::string &currentFile() const { return m_currentFile; }
+
 private:
     void printLine(const std::string &line);
     void clearProgress();
 
     std::FILE *m_output;
+    std::FILE *m_errors;
     std::FILE *m_progress;  // null when progress isn't shown
-    std::FILE *m_notes;
     bool m_progressShown = false;
+    std::string m_currentFile;
 };
 
 }  // namespace tovi::cli

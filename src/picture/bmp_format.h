@@ -1,5 +1,6 @@
 #pragma once
-// Layout constants of the BMP file format.
+// Layout constants of the BMP file format: header sizes, field offsets and the
+// one little-endian reader and writer the codec uses.
 
 #include <cstddef>
 #include <cstdint>
@@ -7,16 +8,49 @@
 namespace tovi::picture::bmp {
 
 inline constexpr std::uint16_t kSignature = 0x4D42;  // "BM"
+
+// The 14-byte file header.
 inline constexpr std::size_t kFileHeaderBytes = 14;
-inline constexpr std::uint32_t kCoreHeaderBytes = 12;   // OS/2 core header
-inline constexpr std::uint32_t kInfoHeaderBytes = 40;   // information header
-inline constexpr std::uint32_t kV2InfoHeaderBytes = 52; // the first that carries masks
+inline constexpr std::size_t kSignatureAt = 0;
+inline constexpr std::size_t kFileSizeAt = 2;
+inline constexpr std::size_t kPixelOffsetAt = 10;
+
+// Information header sizes, which also name its versions.
+inline constexpr std::uint32_t kCoreHeaderBytes = 12;    // OS/2 core header
+inline constexpr std::uint32_t kInfoHeaderBytes = 40;    // information header
+inline constexpr std::uint32_t kV2InfoHeaderBytes = 52;  // the first that carries masks
 inline constexpr std::uint32_t kV4HeaderBytes = 108;
 inline constexpr std::uint32_t kV5HeaderBytes = 124;
-inline constexpr std::size_t kMaskBytes = 12;           // red, green, blue
-inline constexpr std::size_t kMaskOffsetInHeader = 40;
-inline constexpr std::size_t kCoreColorBytes = 3;       // blue, green, red
-inline constexpr std::size_t kInfoColorBytes = 4;       // blue, green, red, unused
+inline constexpr std::size_t kHeaderSizeFieldBytes = 4;
+
+// Fields of the information header, from its start (the size field).
+inline constexpr std::size_t kHeaderSizeAt = 0;
+inline constexpr std::size_t kWidthAt = 4;
+inline constexpr std::size_t kHeightAt = 8;
+inline constexpr std::size_t kPlanesAt = 12;
+inline constexpr std::size_t kBitCountAt = 14;
+inline constexpr std::size_t kCompressionAt = 16;
+inline constexpr std::size_t kImageSizeAt = 20;
+inline constexpr std::size_t kXPelsPerMeterAt = 24;
+inline constexpr std::size_t kYPelsPerMeterAt = 28;
+inline constexpr std::size_t kColorsUsedAt = 32;
+inline constexpr std::size_t kColorsImportantAt = 36;
+// Longer headers carry the channel masks here; a 40-byte header with bit
+// fields is followed by them, in the same order.
+inline constexpr std::size_t kRedMaskAt = 40;
+inline constexpr std::size_t kGreenMaskAt = 44;
+inline constexpr std::size_t kBlueMaskAt = 48;
+inline constexpr std::size_t kMaskBytes = 12;  // red, green, blue
+
+// Fields of the core header: 16-bit width and height, no compression, no
+// colour count.
+inline constexpr std::size_t kCoreWidthAt = 4;
+inline constexpr std::size_t kCoreHeightAt = 6;
+inline constexpr std::size_t kCorePlanesAt = 8;
+inline constexpr std::size_t kCoreBitCountAt = 10;
+
+inline constexpr std::size_t kCoreColorBytes = 3;  // blue, green, red
+inline constexpr std::size_t kInfoColorBytes = 4;  // blue, green, red, unused
 
 // A raster may be larger than the pixel bytes the file holds (missing bytes
 // read as 0), but not beyond this allowance plus this many times the bytes

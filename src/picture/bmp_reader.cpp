@@ -1,31 +1,46 @@
-// Reading a BMP into a bitmap picture.
+// Reading a BMP: the file and information headers, the bit-field masks, the
+// colour table, then uncompressed rows or run-length data. A ladder of guards
+// refuses what can't be kept before any pixel memory is had, each with its
+// own reason; the pixels of a paletted picture are checked against its table
+// once they are read.
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
 
-#include "picture/bitmap.h"
+#include "picture/bmp_codec.h"
 #include "picture/bmp_format.h"
 #include "platform/errors.h"
+#include "platform/pixel_codec.h"
 #include "platform/stream.h"
 
 namespace tovi::picture {
 
 using namespace platform;
-using namespace bmp;
+
+namespace bmp {
 
 namespace {
 
-[[noreturn]] void invalidBitmap() { throw PictureFormatError(messages::kInvalidBitmap); }
+[[noreturn]] void refuse(const std::string &reason) { throw PictureFormatError(messages::kInvalidBitmap, reason); }
 
-// What the headers say, as the reader goes along.
+std::string number(std::int64_t value) { return std::to_string(value); }
+
+// What the headers say.
 struct Headers {
     BitmapInfoHeader info;
     std::uint32_t headerSize = 0;
+    std::uint32_t pixelOffset = 0;  // as the file header gives it
     bool os2Style = false;
     ChannelMasks masks;
     bool hasMasks = false;
+
+    bool uncompressed() const { return info.compression == kBiRgb || info.compression == kBiBitFields; }
+    unsigned bits() const { return info.bitCount == 0 ? unsigned(kDisplayBitsPerPixel) : info.bitCount; }
+    std::int64_t rows() const { return info.height < 0 ? -std::int64_t(info.height) : info.height; }
+    std::uint64_t rasterBytes() const { return platform::rowBytes(info.width, bits()) * std::uint64_t(rows()); }
 };
 
 // Reads from the stream, or, once a compressed file was copied into memory,
@@ -34,15 +49,16 @@ class Source {
 public:
     explicit Source(Stream &stream) : m_stream(stream) {}
 
-    void read(void *buffer, std::size_t n)
+    // `what` names the part being read for the reason of a file cut short.
+    void read(void *buffer, std::size_t n, const char *what)
     {
+        if (n > remaining())
+            throw StreamReadError(std::string("the file ends inside ") + what);
         if (!m_copy) {
             m_stream.readExact(buffer, n);
             m_consumed += n;
             return;
         }
-        if (n > m_copy->size() - m_pos)
-            throw StreamReadError();
         if (n == 0)
             return;
         std::memcpy(buffer, m_copy->data() + m_pos, n);
@@ -69,22 +85,22 @@ public:
     std::uint64_t remaining() const { return m_copy ? m_copy->size() - m_pos : m_stream.remaining(); }
     // Bytes from the start of the BMP to the reading position.
     std::uint64_t consumed() const { return m_copy ? m_pos : m_consumed; }
+    std::uint64_t total() const { return consumed() + remaining(); }
 
     // Keeps the bytes read so far and everything up to the stream's end.
-    void copyRest(const std::uint8_t *readSoFar, std::size_t count)
+    void copyRest(const std::vector<std::uint8_t> &readSoFar)
     {
         const std::uint64_t rest = m_stream.remaining();
         if (rest > kMaxRasterBytes)
-            invalidBitmap();
-        auto copy = std::make_shared<std::vector<std::uint8_t>>(count + std::size_t(rest));
-        std::copy(readSoFar, readSoFar + count, copy->begin());
-        m_stream.readExact(copy->data() + count, std::size_t(rest));
+            refuse("the compressed file holds more than 1 GiB");
+        auto copy = std::make_shared<std::vector<std::uint8_t>>(readSoFar.size() + std::size_t(rest));
+        std::copy(readSoFar.begin(), readSoFar.end(), copy->begin());
+        m_stream.readExact(copy->data() + readSoFar.size(), std::size_t(rest));
         m_copy = std::move(copy);
-        m_pos = count;
+        m_pos = readSoFar.size();
     }
 
     const std::uint8_t *current() const { return m_copy->data() + m_pos; }
-    bool copied() const { return bool(m_copy); }
     std::shared_ptr<const std::vector<std::uint8_t>> copy() const { return m_copy; }
 
 private:
@@ -94,71 +110,157 @@ private:
     std::uint64_t m_consumed = 0;
 };
 
-// Parses the information header (after its size field) or the core header.
-void parseInfoHeader(const std::uint8_t *p, std::size_t bytes, Headers &h)
+void parseCoreHeader(const std::uint8_t *p, Headers &h)
 {
-    if (h.headerSize == kCoreHeaderBytes) {
-        h.os2Style = true;
-        h.info.width = readLe16(p);
-        h.info.height = readLe16(p + 2);
-        h.info.planes = readLe16(p + 4);
-        h.info.bitCount = readLe16(p + 6);
-        return;
-    }
-    h.info.width = std::int32_t(readLe32(p));
-    h.info.height = std::int32_t(readLe32(p + 4));
-    h.info.planes = readLe16(p + 8);
-    h.info.bitCount = readLe16(p + 10);
-    h.info.compression = readLe32(p + 12);
-    h.info.sizeImage = readLe32(p + 16);
-    h.info.xPelsPerMeter = std::int32_t(readLe32(p + 20));
-    h.info.yPelsPerMeter = std::int32_t(readLe32(p + 24));
-    h.info.clrUsed = readLe32(p + 28);
-    h.info.clrImportant = readLe32(p + 32);
-    // Longer headers carry the channel masks at offsets 40, 44 and 48.
-    const std::size_t maskAt = kMaskOffsetInHeader - 4;
-    if (h.headerSize >= kV2InfoHeaderBytes && bytes >= maskAt + kMaskBytes && h.info.compression == kBiBitFields) {
-        h.masks = {readLe32(p + maskAt), readLe32(p + maskAt + 4), readLe32(p + maskAt + 8)};
+    h.os2Style = true;
+    h.info.width = readLe16(p + kCoreWidthAt);
+    h.info.height = readLe16(p + kCoreHeightAt);
+    h.info.planes = readLe16(p + kCorePlanesAt);
+    h.info.bitCount = readLe16(p + kCoreBitCountAt);
+}
+
+void parseInfoHeader(const std::uint8_t *p, Headers &h)
+{
+    h.info.width = std::int32_t(readLe32(p + kWidthAt));
+    h.info.height = std::int32_t(readLe32(p + kHeightAt));
+    h.info.planes = readLe16(p + kPlanesAt);
+    h.info.bitCount = readLe16(p + kBitCountAt);
+    h.info.compression = readLe32(p + kCompressionAt);
+    h.info.sizeImage = readLe32(p + kImageSizeAt);
+    h.info.xPelsPerMeter = std::int32_t(readLe32(p + kXPelsPerMeterAt));
+    h.info.yPelsPerMeter = std::int32_t(readLe32(p + kYPelsPerMeterAt));
+    h.info.clrUsed = readLe32(p + kColorsUsedAt);
+    h.info.clrImportant = readLe32(p + kColorsImportantAt);
+    if (h.headerSize >= kV2InfoHeaderBytes && h.info.compression == kBiBitFields) {
+        h.masks = {readLe32(p + kRedMaskAt), readLe32(p + kGreenMaskAt), readLe32(p + kBlueMaskAt)};
         h.hasMasks = true;
     }
 }
 
-unsigned defaultColorCount(unsigned bitCount)
+// The file header and the information header; `start` receives their bytes.
+Headers readHeaders(Source &source, std::vector<std::uint8_t> &start)
 {
-    switch (bitCount) {
-    case 1:
-        return 2;
-    case 2:
-        return 4;
-    case 4:
-        return 16;
-    case 8:
-        return 256;
+    Headers h;
+    start.resize(kFileHeaderBytes + kHeaderSizeFieldBytes);
+    source.read(start.data(), kFileHeaderBytes, "the file header");
+    if (readLe16(start.data() + kSignatureAt) != kSignature)
+        refuse("the file doesn't start with the signature \"BM\"");
+    h.pixelOffset = readLe32(start.data() + kPixelOffsetAt);
+
+    source.read(start.data() + kFileHeaderBytes, kHeaderSizeFieldBytes, "the header size");
+    h.headerSize = readLe32(start.data() + kFileHeaderBytes + kHeaderSizeAt);
+    if (h.headerSize != kCoreHeaderBytes && h.headerSize < kInfoHeaderBytes)
+        refuse("header size " + number(h.headerSize) + " is neither 12 nor at least 40");
+    if (h.headerSize - kHeaderSizeFieldBytes > source.remaining())
+        throw StreamReadError("the file ends inside its " + number(h.headerSize) + "-byte header");
+    start.resize(kFileHeaderBytes + h.headerSize);
+    source.read(start.data() + kFileHeaderBytes + kHeaderSizeFieldBytes, h.headerSize - kHeaderSizeFieldBytes,
+                "the header");
+    const std::uint8_t *header = start.data() + kFileHeaderBytes;
+    h.headerSize == kCoreHeaderBytes ? parseCoreHeader(header, h) : parseInfoHeader(header, h);
+    return h;
+}
+
+// Whether a compression fits the depth: bit fields for 16 and 32 bits,
+// run-length data for 8 and 4 bits, stored bottom-up only.
+void checkCompression(const Headers &h)
+{
+    const unsigned bits = h.bits();
+    switch (h.info.compression) {
+    case kBiRgb:
+        if (!isSupportedBitCount(bits))
+            refuse(number(bits) + " bits per pixel are not supported");
+        return;
+    case kBiBitFields:
+        if (bits != 16 && bits != 32)
+            refuse("bit fields need 16 or 32 bits per pixel, not " + number(bits));
+        return;
+    case kBiRle8:
+    case kBiRle4:
+        if (bits != (h.info.compression == kBiRle8 ? 8u : 4u))
+            refuse("run-length compression " + number(h.info.compression) + " doesn't fit " + number(bits) +
+                   " bits per pixel");
+        if (h.info.height < 0)
+            refuse("run-length data can't be stored top-down");
+        return;
     default:
-        return 0;
+        refuse("compression " + number(h.info.compression) + " is not supported");
     }
 }
 
-// The pixel-data offset of the file header, when it is one a reader can
-// trust: behind the headers and masks and inside the file. A file that has a
-// gap before its pixels, or fewer colour entries than its header implies
-// (core headers have no colour count), then still reads as the picture it
-// holds; reading it from behind a full table would shift every row.
-std::uint64_t trustedPixelOffset(const Source &source, std::uint32_t offset)
+// Planes, size, depth and compression.
+void checkHeaders(const Headers &h)
 {
-    if (offset < source.consumed() || offset - source.consumed() >= source.remaining())
-        return 0;
+    if (h.info.planes != 1)
+        refuse(number(h.info.planes) + " planes instead of 1");
+    if (h.info.width <= 0)
+        refuse("width " + number(h.info.width) + " is not positive");
+    if (h.info.height == 0 || h.info.height == std::numeric_limits<std::int32_t>::min())
+        refuse("height " + number(h.info.height) + " is out of range");
+    checkCompression(h);
+    if (platform::rowBytes(h.info.width, h.bits()) == 0)
+        refuse("a row of " + number(h.info.width) + " pixels is too long");
+}
+
+// The masks of a 40-byte header with bit fields follow it.
+void readBitFieldMasks(Source &source, Headers &h)
+{
+    if (h.headerSize != kInfoHeaderBytes || h.info.compression != kBiBitFields)
+        return;
+    std::uint8_t raw[kMaskBytes];
+    source.read(raw, kMaskBytes, "the bit-field masks");
+    h.masks = {readLe32(raw), readLe32(raw + 4), readLe32(raw + 8)};
+    h.hasMasks = true;
+}
+
+// A bit that two channels share would give a pixel two meanings, and the
+// colours written back would differ from the colours read.
+void checkBitFieldMasks(const Headers &h)
+{
+    if (!h.hasMasks)
+        return;
+    const struct {
+        const char *name;
+        std::uint32_t mask;
+    } channels[] = {{"red", h.masks.red}, {"green", h.masks.green}, {"blue", h.masks.blue}};
+    for (int i = 0; i < 3; ++i)
+        for (int j = i + 1; j < 3; ++j)
+            if (channels[i].mask & channels[j].mask)
+                refuse(std::string("the ") + channels[i].name + " and " + channels[j].name +
+                       " bit-field masks overlap");
+}
+
+unsigned defaultColorCount(unsigned bitCount)
+{
+    return bitCount <= 8 && isSupportedBitCount(bitCount) ? 1u << bitCount : 0;
+}
+
+// The pixel-data offset of the file header, when the file can be trusted with
+// it: behind the headers and masks, with the whole picture's pixel bytes
+// behind it. A file with a gap before its pixels, or with fewer colour
+// entries than its header implies (core headers have no colour count), then
+// reads as the picture it holds. Any other offset is passed over and the
+// pixels are taken from directly behind the full colour table: an offset into
+// the middle of the pixels would read a few rows and lose the rest.
+std::optional<std::uint64_t> trustedPixelOffset(const Source &source, const Headers &h)
+{
+    const std::uint64_t offset = h.pixelOffset;
+    // Run-length data has no size of its own unless the header gives one.
+    const std::uint64_t needed = h.uncompressed() ? h.rasterBytes() : std::max<std::uint64_t>(h.info.sizeImage, 1);
+    if (offset < source.consumed() || offset > source.total() || source.total() - offset < needed)
+        return std::nullopt;
     return offset;
 }
 
-ColorTable readColorTable(Source &source, const Headers &h, std::uint32_t declared, std::uint64_t pixelOffset)
+ColorTable readColorTable(Source &source, const Headers &h, std::optional<std::uint64_t> pixelOffset)
 {
     const std::size_t entryBytes = h.os2Style ? kCoreColorBytes : kInfoColorBytes;
+    std::uint64_t declared = h.info.clrUsed;
     if (pixelOffset)
-        declared = std::uint32_t(std::min<std::uint64_t>(declared, (pixelOffset - source.consumed()) / entryBytes));
-    const std::size_t count = std::min<std::size_t>(declared, kMaxColorTableEntries);
+        declared = std::min<std::uint64_t>(declared, (*pixelOffset - source.consumed()) / entryBytes);
+    const std::size_t count = std::size_t(std::min<std::uint64_t>(declared, kMaxColorTableEntries));
     std::vector<std::uint8_t> raw(count * entryBytes);
-    source.read(raw.data(), raw.size());
+    source.read(raw.data(), raw.size(), "the colour table");
     ColorTable table(count);
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t *e = raw.data() + i * entryBytes;
@@ -168,128 +270,135 @@ ColorTable readColorTable(Source &source, const Headers &h, std::uint32_t declar
     // Entries beyond what a picture holds are passed over, so the pixels are
     // still found behind the whole table.
     if (declared > count)
-        source.skip(std::uint64_t(declared - count) * entryBytes);
+        source.skip((declared - count) * entryBytes);
+    if (pixelOffset && *pixelOffset > source.consumed())
+        source.skip(*pixelOffset - source.consumed());
     return table;
 }
 
 // The platform refused the raster: with an error code that is the system
 // error, without one the data is no bitmap.
-[[noreturn]] void rasterRefused(int code)
+[[noreturn]] void rasterRefused(int code, const std::string &reason)
 {
     if (code)
         throw SystemError::fromCode(code);
-    invalidBitmap();
+    refuse(reason);
+}
+
+std::shared_ptr<Raster> readUncompressedRows(Source &source, const Headers &h, const ColorTable &table,
+                                             std::uint64_t pixelBytes)
+{
+    const std::uint64_t rasterBytes = h.rasterBytes();
+    if (rasterBytes > kMaxRasterBytes)
+        refuse("the picture needs " + number(std::int64_t(rasterBytes)) + " bytes, more than the 1 GiB limit");
+    if (rasterBytes > kShortFileAllowanceBytes + kShortFileExpansion * pixelBytes)
+        refuse("the picture needs " + number(std::int64_t(rasterBytes)) + " bytes, but the file holds only " +
+               number(std::int64_t(pixelBytes)));
+    BitmapInfoHeader info = h.info;
+    info.size = kInfoHeaderBytes;
+    std::shared_ptr<Raster> raster;
+    try {
+        raster = Raster::createIndependent(info, h.hasMasks ? &h.masks : nullptr, table);
+    } catch (const OutOfResourcesError &) {
+        rasterRefused(ENOMEM, {});
+    }
+    if (!raster)
+        rasterRefused(0, "the raster layer can't hold this picture");
+    // Pixel bytes go straight into the pixel memory; what a short file lacks
+    // (the top rows of a bottom-up picture) stays 0.
+    source.read(raster->bits(), std::size_t(std::min<std::uint64_t>(pixelBytes, raster->imageBytes())),
+                "the pixels");
+    if (h.bits() <= 8)
+        requireColorTableCovers(*raster, table.size());
+    return raster;
+}
+
+std::shared_ptr<Raster> decodeRunLength(const Source &source, const Headers &h, const ColorTable &table,
+                                        std::uint64_t pixelBytes)
+{
+    if (table.empty())
+        refuse("the " + number(h.bits()) + "-bit picture has no colour table");
+    const std::span<const std::uint8_t> data(source.current(), std::size_t(pixelBytes));
+    std::shared_ptr<Raster> raster;
+    unsigned highest = 0;
+    try {
+        raster = Raster::createDeviceFromBmp(h.info, nullptr, table, data, &highest);
+    } catch (const OutOfResourcesError &) {
+        rasterRefused(ENOMEM, {});
+    }
+    if (!raster)
+        rasterRefused(0, "run-length data of " + number(std::int64_t(pixelBytes)) + " bytes can't describe a " +
+                             number(h.info.width) + " x " + number(h.rows()) + " picture");
+    if (highest >= table.size())
+        refuse("pixel index " + number(highest) + " lies beyond the " + number(std::int64_t(table.size())) +
+               "-entry colour table");
+    return raster;
 }
 
 }  // namespace
 
-void Bitmap::loadFromStream(Stream &stream)
+void requireColorTableCovers(const Raster &raster, std::size_t entries)
 {
-    if (stream.remaining() == 0) {
-        clear();
+    const unsigned bits = unsigned(raster.bitsPerPixel());
+    if (entries == 0)
+        refuse("the " + number(bits) + "-bit picture has no colour table");
+    if (entries >= (std::size_t{1} << bits))
         return;
-    }
+    const unsigned highest = highestIndex(raster);
+    if (highest >= entries)
+        refuse("pixel index " + number(highest) + " lies beyond the " + number(std::int64_t(entries)) +
+               "-entry colour table");
+}
+
+Bitmap::Content decode(Stream &stream)
+{
+    if (stream.remaining() == 0)
+        return {};
     Source source(stream);
-
-    std::uint8_t fileHeader[kFileHeaderBytes + 4];
-    source.read(fileHeader, kFileHeaderBytes);
-    if (readLe16(fileHeader) != kSignature)
-        invalidBitmap();
-
-    Headers h;
-    source.read(fileHeader + kFileHeaderBytes, 4);
-    h.headerSize = readLe32(fileHeader + kFileHeaderBytes);
-    if (h.headerSize != kCoreHeaderBytes && h.headerSize < kInfoHeaderBytes)
-        invalidBitmap();
-    // A header longer than the file is a file cut short.
-    if (h.headerSize - 4 > source.remaining())
-        throw StreamReadError();
-    std::vector<std::uint8_t> header(kFileHeaderBytes + h.headerSize);
-    std::memcpy(header.data(), fileHeader, kFileHeaderBytes + 4);
-    source.read(header.data() + kFileHeaderBytes + 4, h.headerSize - 4);
-    parseInfoHeader(header.data() + kFileHeaderBytes + 4, h.headerSize - 4, h);
-
-    const std::uint32_t compression = h.info.compression;
-    const bool uncompressed = compression == kBiRgb || compression == kBiBitFields;
-    if (!uncompressed)
-        source.copyRest(header.data(), header.size());
-
-    if (h.info.planes != 1)
-        invalidBitmap();
-
-    if (h.headerSize == kInfoHeaderBytes && (h.info.bitCount == 16 || h.info.bitCount == 32) &&
-        compression == kBiBitFields) {
-        std::uint8_t raw[kMaskBytes];
-        source.read(raw, kMaskBytes);
-        h.masks = {readLe32(raw), readLe32(raw + 4), readLe32(raw + 8)};
-        h.hasMasks = true;
-    }
+    std::vector<std::uint8_t> start;
+    Headers h = readHeaders(source, start);
+    if (!h.uncompressed())
+        source.copyRest(start);
+    checkHeaders(h);
+    readBitFieldMasks(source, h);
+    checkBitFieldMasks(h);
 
     if (h.info.clrUsed == 0)
         h.info.clrUsed = defaultColorCount(h.info.bitCount);
-    const std::uint64_t pixelOffset = trustedPixelOffset(source, readLe32(header.data() + 10));
-    ColorTable table = readColorTable(source, h, h.info.clrUsed, pixelOffset);
-    if (pixelOffset > source.consumed())
-        source.skip(pixelOffset - source.consumed());
+    const ColorTable table = readColorTable(source, h, trustedPixelOffset(source, h));
+    if (h.bits() <= 8 && table.empty())
+        refuse("the " + number(h.bits()) + "-bit picture has no colour table");
 
-    // Sizes: a width or height the platform can't hold is no bitmap.
-    const std::int64_t height = std::int64_t(h.info.height) < 0 ? -std::int64_t(h.info.height) : h.info.height;
-    const std::uint64_t row = rowBytes(h.info.width, h.info.bitCount == 0 ? 32 : h.info.bitCount);
-    if (h.info.width <= 0 || height == 0 || height > std::numeric_limits<std::int32_t>::max() || row == 0)
-        invalidBitmap();
-    const std::uint64_t rasterBytes = row * std::uint64_t(height);
     std::uint64_t imageSize = h.info.sizeImage;
-    if (compression == kBiRgb || imageSize == 0)
-        imageSize = rasterBytes;
+    if (h.info.compression == kBiRgb || imageSize == 0)
+        imageSize = h.rasterBytes();
     const std::uint64_t pixelBytes = std::min(imageSize, source.remaining());
 
-    Content content;
+    Bitmap::Content content;
     content.os2Style = h.os2Style;
-    if (uncompressed) {
-        if (rasterBytes > kMaxRasterBytes ||
-            rasterBytes > kShortFileAllowanceBytes + kShortFileExpansion * pixelBytes)
-            invalidBitmap();
-        BitmapInfoHeader info = h.info;
-        info.size = kInfoHeaderBytes;
-        std::shared_ptr<Raster> raster;
-        try {
-            raster = Raster::createIndependent(info, h.hasMasks ? &h.masks : nullptr, table);
-        } catch (const OutOfResourcesError &) {
-            rasterRefused(ENOMEM);
-        }
-        if (!raster)
-            rasterRefused(0);
-        // Pixel bytes go straight into the pixel memory; what a short file
-        // lacks (the top rows of a bottom-up picture) stays 0.
-        source.read(raster->bits(), std::size_t(std::min<std::uint64_t>(pixelBytes, raster->imageBytes())));
-        content.header = raster->header();
-        content.masks = compression == kBiBitFields ? raster->masks() : ChannelMasks{};
-        content.raster = std::move(raster);
-    } else {
-        const std::span<const std::uint8_t> bits(source.current(), std::size_t(pixelBytes));
-        std::shared_ptr<Raster> raster;
-        try {
-            raster = Raster::createDeviceFromBmp(h.info, h.hasMasks ? &h.masks : nullptr, table, bits);
-        } catch (const OutOfResourcesError &) {
-            rasterRefused(ENOMEM);
-        }
-        if (!raster)
-            rasterRefused(0);
-        content.raster = std::move(raster);
-        content.keptFileBytes = source.copy();
-        if (!table.empty())
-            content.palette = LogicalPalette{table, false};
-    }
-
-    if (content.header.size != 0) {
+    if (h.uncompressed()) {
+        content.raster = readUncompressedRows(source, h, table, pixelBytes);
+        content.header = content.raster->header();
         content.header.xPelsPerMeter = h.info.xPelsPerMeter;
         content.header.yPelsPerMeter = h.info.yPelsPerMeter;
         content.header.clrUsed = h.info.clrUsed;
         content.header.clrImportant = h.info.clrImportant;
-        if (h.info.bitCount > 8 && !table.empty())
+        content.masks = h.info.compression == kBiBitFields ? content.raster->masks() : ChannelMasks{};
+        if (h.bits() > 8 && !table.empty())
             content.palette = LogicalPalette{table, false};
+    } else {
+        content.raster = decodeRunLength(source, h, table, pixelBytes);
+        content.keptFileBytes = source.copy();
+        content.palette = LogicalPalette{table, false};
     }
-    assign(std::move(content));
+    return content;
+}
+
+}  // namespace bmp
+
+void Bitmap::loadFromStream(Stream &stream)
+{
+    assign(bmp::decode(stream));
 }
 
 void Bitmap::loadFromFile(const std::string &fileName)

@@ -4,12 +4,22 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace tovi {
 
 class Error : public std::runtime_error {
 public:
-    explicit Error(const std::string &message) : std::runtime_error(message) {}
+    // reason: what exactly went wrong, in plain English, for the command
+    // line and logs; the message stays the fixed text of the error kind.
+    explicit Error(const std::string &message, std::string reason = {})
+        : std::runtime_error(message), m_reason(std::move(reason))
+    {
+    }
+    const std::string &reason() const { return m_reason; }
+
+private:
+    std::string m_reason;
 };
 
 // Data that can't be handled as a picture: the one kind that commands catch.
@@ -53,14 +63,12 @@ public:
 
 class StreamReadError : public Error {
 public:
-    StreamReadError() : Error("ストリームからの読み込みエラー") {}
+    explicit StreamReadError(std::string reason = {}) : Error("ストリームからの読み込みエラー", std::move(reason)) {}
 };
 
 class StreamWriteError : public Error {
 public:
-    StreamWriteError() : Error("ストリームへの書き込みエラー") {}
-    // With what failed and why, after the fixed text.
-    explicit StreamWriteError(const std::string &detail) : Error(std::string("ストリームへの書き込みエラー。").append(detail)) {}
+    explicit StreamWriteError(std::string reason = {}) : Error("ストリームへの書き込みエラー", std::move(reason)) {}
 };
 
 // Ends a command without any message.

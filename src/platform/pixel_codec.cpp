@@ -1,5 +1,6 @@
 #include "platform/pixel_codec.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tovi::platform {
@@ -81,7 +82,9 @@ void PixelDecoder::decode(const std::uint8_t *row, int x, int count, std::uint32
 
 PixelEncoder::PixelEncoder(const Raster &raster, ColorRef bkColor)
     : m_kind(pixelLayoutOf(raster)), m_mono(raster.isMonochromeDevice()), m_bits(raster.bitsPerPixel()),
-      m_channels(raster.masks()), m_table(&raster.colorTable()), m_bkXrgb(colorToXrgb(bkColor))
+      m_channels(raster.masks()), m_table(&raster.colorTable()),
+      m_reachable(m_kind == PixelLayout::Indexed && m_bits <= 8 ? std::size_t{1} << m_bits : kMaxColorTableEntries),
+      m_bkXrgb(colorToXrgb(bkColor))
 {
     // Cache keys carry a marker bit above the colour, so the zeroed cache is empty.
 }
@@ -94,7 +97,7 @@ std::uint8_t PixelEncoder::indexFor(std::uint32_t xrgb)
     const std::size_t slot = ((xrgb * 2654435761u) >> 20) & 0xFFF;
     if (m_cacheKey[slot] == key)
         return m_cacheIndex[slot];
-    const auto index = std::uint8_t(m_table->empty() ? 0 : nearestIndex(*m_table, xrgbToColor(xrgb)));
+    const auto index = std::uint8_t(m_table->empty() ? 0 : nearestIndex(*m_table, xrgbToColor(xrgb), m_reachable));
     m_cacheKey[slot] = key;
     m_cacheIndex[slot] = index;
     return index;
@@ -141,6 +144,38 @@ void PixelEncoder::encode(const std::uint32_t *in, std::uint8_t *row, int x, int
         }
         return;
     }
+}
+
+unsigned highestIndex(const Raster &raster)
+{
+    const int bits = raster.bitsPerPixel();
+    const int width = raster.width();
+    const int perByte = 8 / bits;
+    const std::size_t fullBytes = std::size_t(width / perByte);
+    // The highest index among the pixels of each byte value.
+    std::array<std::uint8_t, 256> highestIn{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        const auto value = std::uint8_t(byte);
+        for (int k = 0; k < perByte; ++k)
+            highestIn[byte] = std::max(highestIn[byte], std::uint8_t(readIndex(&value, k, bits)));
+    }
+    const unsigned top = (1u << bits) - 1;
+    unsigned highest = 0;
+    for (int y = 0; y < raster.height() && highest < top; ++y) {
+        const std::uint8_t *row = raster.scanLine(y);
+        std::uint8_t rowHighest = 0;
+        if (bits == 8) {
+            for (std::size_t i = 0; i < fullBytes; ++i)
+                rowHighest = std::max(rowHighest, row[i]);
+        } else {
+            for (std::size_t i = 0; i < fullBytes; ++i)
+                rowHighest = std::max(rowHighest, highestIn[row[i]]);
+        }
+        highest = std::max<unsigned>(highest, rowHighest);
+        for (int x = int(fullBytes) * perByte; x < width; ++x)
+            highest = std::max(highest, readIndex(row, x, bits));
+    }
+    return highest;
 }
 
 void copyIndexedRow(const std::uint8_t *src, int sx, int srcBits, std::uint8_t *dst, int dx, int dstBits, int count,

@@ -158,11 +158,17 @@ private:
     int m_bits = 0;
     ChannelSet m_channels;
     const ColorTable *m_table = nullptr;
+    // Entries a pixel can name: a longer table's rest is out of reach.
+    std::size_t m_reachable = 0;
     std::uint32_t m_bkXrgb = 0;
     // Recently matched colours: the nearest-entry search is the slow part.
     std::array<std::uint32_t, 4096> m_cacheKey{};
     std::array<std::uint8_t, 4096> m_cacheIndex{};
 };
+
+// The highest colour-table index that a pixel of an indexed independent
+// raster holds (unused bits of a row's last byte and its padding aside).
+unsigned highestIndex(const Raster &raster);
 
 // Copies count indices from one indexed row to another through a map.
 void copyIndexedRow(const std::uint8_t *src, int sx, int srcBits, std::uint8_t *dst, int dx, int dstBits, int count,

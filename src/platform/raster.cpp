@@ -236,12 +236,13 @@ void Raster::fill(ColorRef color)
         encoder.encode(row.data(), scanLine(y), 0, width());
 }
 
-std::size_t nearestIndex(const ColorTable &table, ColorRef color)
+std::size_t nearestIndex(const ColorTable &table, ColorRef color, std::size_t entries)
 {
     const int r = int(redOf(color)), g = int(greenOf(color)), b = int(blueOf(color));
     std::size_t best = 0;
     int bestDistance = std::numeric_limits<int>::max();
-    for (std::size_t i = 0; i < table.size(); ++i) {
+    entries = std::min(entries, table.size());
+    for (std::size_t i = 0; i < entries; ++i) {
         const int dr = int(table[i].red) - r, dg = int(table[i].green) - g, db = int(table[i].blue) - b;
         const int distance = dr * dr + dg * dg + db * db;
         if (distance < bestDistance) {

@@ -112,11 +112,14 @@ public:
     // A device raster of the display's format, or a monochrome one; pixels 0.
     static std::shared_ptr<Raster> createDevice(int width, int height, bool monochrome = false);
     // A device raster decoded from BMP data (uncompressed, bit fields, or
-    // run-length 8 and 4). Returns nullptr for data it doesn't decode.
+    // run-length 8 and 4). Returns nullptr for data it doesn't decode. For
+    // run-length data, highestIndex receives the highest colour-table index
+    // that a decoded pixel took (0 when none did).
     static std::shared_ptr<Raster> createDeviceFromBmp(const BitmapInfoHeader &header,
                                                        const ChannelMasks *masks,
                                                        const ColorTable &colorTable,
-                                                       std::span<const std::uint8_t> bits);
+                                                       std::span<const std::uint8_t> bits,
+                                                       unsigned *highestIndex = nullptr);
 
     Raster(const Raster &) = delete;
     Raster &operator=(const Raster &) = delete;
@@ -186,7 +189,8 @@ private:
 void copyWithConversion(const Raster &src, Raster &dst, int x, int y, ColorRef bkColor = 0x00FFFFFF,
                         ColorRef textColor = 0);
 
-// Nearest entry of a colour table, as copyWithConversion chooses it.
-std::size_t nearestIndex(const ColorTable &table, ColorRef color);
+// Nearest entry of a colour table, as copyWithConversion chooses it, among
+// its first `entries` entries (a pixel of n bits names only the first 2^n).
+std::size_t nearestIndex(const ColorTable &table, ColorRef color, std::size_t entries = kMaxColorTableEntries);
 
 }  // namespace tovi::platform

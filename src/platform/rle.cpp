@@ -27,6 +27,9 @@ public:
             m_colors[i] = colorToXrgb(table[i].color());
     }
 
+    // The highest colour-table index a decoded pixel took.
+    unsigned highestIndex() const { return m_highestIndex; }
+
     void decode(std::span<const std::uint8_t> data)
     {
         std::size_t pos = 0;
@@ -85,8 +88,12 @@ private:
             return;
         std::uint32_t *row = rowStart() + m_x;
         if (!m_fourBits) {
+            note(value);
             std::fill(row, row + n, m_colors[value]);
         } else {
+            note(value >> 4);
+            if (n > 1)
+                note(value & 0x0F);
             const std::uint32_t pair[2] = {m_colors[value >> 4], m_colors[value & 0x0F]};
             for (int i = 0; i < n; ++i)
                 row[i] = pair[i & 1];
@@ -100,22 +107,29 @@ private:
         if (n <= 0)
             return;
         std::uint32_t *row = rowStart() + m_x;
-        for (int i = 0; i < n; ++i)
-            row[i] = m_colors[m_fourBits ? ((i & 1) ? bytes[i / 2] & 0x0F : bytes[i / 2] >> 4) : bytes[i]];
+        for (int i = 0; i < n; ++i) {
+            const unsigned index = m_fourBits ? ((i & 1) ? bytes[i / 2] & 0x0F : bytes[i / 2] >> 4) : bytes[i];
+            note(index);
+            row[i] = m_colors[index];
+        }
         m_x += n;
     }
+
+    void note(unsigned index) { m_highestIndex = std::max(m_highestIndex, index); }
 
     Raster &m_target;
     bool m_fourBits;
     std::array<std::uint32_t, 256> m_colors{};
     int m_x = 0;
     int m_y = 0;
+    unsigned m_highestIndex = 0;
 };
 
 }  // namespace
 
 std::shared_ptr<Raster> Raster::createDeviceFromBmp(const BitmapInfoHeader &header, const ChannelMasks *masks,
-                                                    const ColorTable &colorTable, std::span<const std::uint8_t> bits)
+                                                    const ColorTable &colorTable, std::span<const std::uint8_t> bits,
+                                                    unsigned *highestIndex)
 {
     if (header.width <= 0 || header.height == 0 || header.height == std::numeric_limits<std::int32_t>::min())
         return nullptr;
@@ -129,7 +143,10 @@ std::shared_ptr<Raster> Raster::createDeviceFromBmp(const BitmapInfoHeader &head
         if (rasterBytes > kMaxRasterBytes || rasterBytes > kRleAllowanceBytes + kRleExpansionLimit * bits.size())
             return nullptr;
         auto raster = createDevice(header.width, header.height);
-        RleDecoder(*raster, colorTable, rle4).decode(bits);
+        RleDecoder decoder(*raster, colorTable, rle4);
+        decoder.decode(bits);
+        if (highestIndex)
+            *highestIndex = decoder.highestIndex();
         return raster;
     }
     auto independent = createIndependent(header, masks, colorTable);

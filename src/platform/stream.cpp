@@ -163,9 +163,13 @@ void Stream::readExact(void *buffer, std::size_t n)
 
 void Stream::writeExact(const void *buffer, std::size_t n)
 {
+    errno = 0;
     if (write(buffer, n) != n) {
+        // The system's reason ("No space left on device") for whoever reports
+        // it; a file writer knows which of its steps failed.
+        const int code = errno;
         const std::string why = writeFailure();
-        throw why.empty() ? StreamWriteError() : StreamWriteError(why);
+        throw StreamWriteError(!why.empty() ? why : code ? systemErrorText(code) : std::string());
     }
 }
 

@@ -30,6 +30,7 @@ struct ResultLine {
     enum Kind { Normal, Changed, Failed } kind;
     std::string text;
     std::uint64_t otherLinks = 0;  // of a replaced file
+    std::string reason;  // of a failed file
 };
 
 // Reads, processes and writes back one file. A picture-format error anywhere on
@@ -50,10 +51,10 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
         writer.commit();
         const picture::PixelFormat after = work.pixelFormat();
         if (after == before)
-            return {ResultLine::Normal, processedLine(settings.mode, fileName), file.otherLinks()};
-        return {ResultLine::Changed, changedLine(fileName, before, after), file.otherLinks()};
-    } catch (const PictureFormatError &) {
-        return {ResultLine::Failed, failedLine(fileName)};
+            return {ResultLine::Normal, processedLine(settings.mode, fileName), file.otherLinks(), {}};
+        return {ResultLine::Changed, changedLine(fileName, before, after), file.otherLinks(), {}};
+    } catch (const PictureFormatError &error) {
+        return {ResultLine::Failed, failedLine(fileName), 0, error.reason()};
     }
 }
 
@@ -74,6 +75,7 @@ void report(BatchReporter &reporter, const ResultLine &line)
 
 }  // namespace
 
+void BatchReporter::refused(const std::string &, const std::string &) {}
 void BatchReporter::processing(std::size_t, std::size_t, const std::string &) {}
 void BatchReporter::finished() {}
 void BatchReporter::abandoned() {}
@@ -148,6 +150,8 @@ BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSett
             report(reporter, line);
             if (line.otherLinks > 0)
                 reporter.otherLinksKept(name, line.otherLinks);
+            if (line.kind == ResultLine::Failed)
+                reporter.refused(name, line.reason);
         }
     } catch (...) {
         reporter.abandoned();

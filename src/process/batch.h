@@ -48,6 +48,8 @@ public:
     virtual void addChangedLine(const std::string &line) = 0;
     // A file that isn't a picture the program can handle.
     virtual void addFailedLine(const std::string &line) = 0;
+    // Why names[index] got its failed line, in plain words (may be empty).
+    virtual void refused(const std::string &name, const std::string &reason);
 
     // A file is about to be read, processed and written: names[index] of the
     // count names of the run.

@@ -305,6 +305,34 @@ TEST_F(ToviBatchTest, AFileThatIsNoPictureGetsAFailedLineAndExitStatus1)
     EXPECT_EQ(pixelsOf(good), kSwappedPixels);
 }
 
+TEST_F(ToviBatchTest, ARefusedFileSaysWhyOnStandardError)
+{
+    // A 1-bit picture whose one pixel names the second entry of a one-entry table.
+    Bytes cut = test::tiny_bmp::headers(1, 1, 1, 1, 4);
+    test::tiny_bmp::put32(cut, 0x00FFFFFF);
+    test::tiny_bmp::put32(cut, 0x00000080);
+    const auto bad = add("bad.bmp", cut);
+    const auto good = add("good.bmp");
+    const auto result = runBatch({"-y", bad, good});
+    EXPECT_EQ(result.status, 1);
+    // The result lines stay as they are; the reason goes beside them.
+    EXPECT_EQ(result.out, kTitle + folderLine() + "処理できませんでした:\tbad.bmp\t未サポートフォーマット\n" + kSwapped +
+                              "good.bmp\n");
+    EXPECT_EQ(result.err, bad + ": pixel index 1 lies beyond the 1-entry colour table\n");
+    EXPECT_EQ(test::readFile(bad), cut);
+}
+
+TEST_F(ToviBatchTest, AnErrorThatEndsTheRunNamesItsFile)
+{
+    const auto one = add("1.bmp");
+    const auto cut = add("2.bmp", Bytes{'B', 'M', 1, 2, 3});
+    const auto result = runBatch({"-y", one, cut});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "1.bmp\n");
+    EXPECT_EQ(result.err,
+              "tovi-batch: " + cut + ": ストリームからの読み込みエラー (the file ends inside the file header)\n");
+}
+
 TEST_F(ToviBatchTest, AReadOnlyFileEndsTheRunWithExitStatus2)
 {
     const auto one = add("1.bmp");
@@ -370,7 +398,7 @@ TEST_F(ToviBatchTest, AFileSizeLimitEndsTheRunWithTheReasonAndLeavesTheFile)
     options.fileSizeLimit = 16 * 1024;
     const auto result = runBatch({"-y", name}, options);
     EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.err, "tovi-batch: ストリームへの書き込みエラー。ファイル \"" + name + "\": write: File too large\n");
+    EXPECT_EQ(result.err, "tovi-batch: ストリームへの書き込みエラー (ファイル \"" + name + "\": write: File too large)\n");
     EXPECT_EQ(test::readFile(name), big);
     EXPECT_EQ(test::listFolder(path()), std::vector<std::string>{"big.bmp"});
 }

@@ -544,9 +544,8 @@ TEST(HeldFileTest, AFileSizeLimitIsAWriteErrorThatNamesTheFile)
                   try {
                       writer.writeExact(block.data(), block.size());
                   } catch (const StreamWriteError &error) {
-                      const std::string expected =
-                          "ストリームへの書き込みエラー。ファイル \"" + name + "\": write: File too large";
-                      return error.what() == expected ? 0 : 11;
+                      const std::string expected = "ファイル \"" + name + "\": write: File too large";
+                      return error.what() == std::string("ストリームへの書き込みエラー") && error.reason() == expected ? 0 : 11;
                   }
                   return 12;
               }),
@@ -744,7 +743,7 @@ TEST(ReplaceFaultTest, EachFailingCallSaysWhatFailedAndLeavesNoTemporaryFile)
             writer.writeExact("picture", 7);
             writer.commit();
         } catch (const Error &error) {
-            message = error.what();
+            message = error.what() + (" " + error.reason());
         }
         clearFileFaults();
         EXPECT_NE(message.find(fault.says), std::string::npos) << message;

@@ -40,8 +40,10 @@ const Layout kLayouts[] = {
 };
 
 // A picture of random bytes (random indices, random channels, random unused
-// bits and padding) in the given layout; paletted ones get a random palette
-// with a few duplicate entries.
+// bits and padding) in the given layout. Paletted ones get a random palette
+// with black and white at random places, a duplicate entry, and a table that
+// is full, cut short (indices beyond it read as black) or longer than the
+// depth can index.
 Bitmap randomPicture(const Layout &l, int w, int h, bool topDown, std::mt19937 &rng)
 {
     Bitmap::Content c;
@@ -57,15 +59,21 @@ Bitmap randomPicture(const Layout &l, int w, int h, bool topDown, std::mt19937 &
         header.compression = l.compression;
         platform::ColorTable table;
         if (l.bits <= 8) {
-            table.resize(std::size_t(1) << l.bits);
+            const std::size_t full = std::size_t(1) << l.bits;
+            const std::size_t sizes[] = {full, l.bits == 8 ? 200 : full + 1 + rng() % 3, full - full / 4};
+            table.resize(sizes[rng() % 3]);
             for (auto &e : table)
                 e = {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
-            table[0] = {0, 0, 0, 0};
-            table[1] = {255, 255, 255, 0};
-            if (table.size() > 4)
-                table[3] = table[2];
-            if (l.bits == 8)
-                table.resize(200);  // indices beyond the table read as black
+            const std::size_t reach = std::min(table.size(), full);
+            const std::size_t black = rng() % reach;
+            const std::size_t white = (black + 1 + rng() % (reach - 1)) % reach;
+            table[black] = {0, 0, 0, 0};
+            table[white] = {255, 255, 255, 0};
+            // Out of a pixel's reach, but the nearest colour to many results.
+            if (table.size() > full)
+                table[full] = {128, 128, 128, 0};
+            if (reach > 4)
+                table[(white + 1) % reach] = table[(white + 2) % reach];
         }
         c.raster = platform::Raster::createIndependent(header, &l.masks, table);
         c.header = c.raster->header();
@@ -93,7 +101,11 @@ TEST_P(FastPaths, MatchThePlainPipelineByteForByte)
     const Layout &l = kLayouts[std::get<0>(GetParam())];
     const int mode = std::get<1>(GetParam());
     std::mt19937 rng(unsigned(mode * 100 + std::get<0>(GetParam())));
-    for (const auto &[w, h, topDown] : {std::tuple{1, 1, false}, std::tuple{13, 7, false}, std::tuple{33, 5, true}}) {
+    // Every width of up to 9 (every fill of a byte and of a 4-byte row), a
+    // multiple of 4 and longer odd ones.
+    for (const int w : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 33}) {
+        const int h = 1 + w % 4;
+        const bool topDown = w % 2 == 0;
         Bitmap fast = randomPicture(l, w, h, topDown, rng);
         Bitmap plain = fast;
         // Make both private before comparing storage.
@@ -219,6 +231,40 @@ TEST(Formats, BlackAndWhiteIsExchangedExactlyAndKeepsItsPalette)
     EXPECT_EQ(b.pixel(0, 0), rgb(255, 255, 255));
     EXPECT_EQ(b.pixel(4, 0), rgb(0, 0, 0));
     EXPECT_EQ(b.pixel(9, 1), rgb(0, 0, 0));
+}
+
+// Whichever colour comes first in the palette, through either path, and with
+// the colours asked for in either order.
+TEST(Formats, WhiteFirstPalettesAreExchangedAndInvertedExactly)
+{
+    for (const bool whiteFirst : {true, false}) {
+        for (const auto process : {&processColors, &processColorsPlain}) {
+            for (const int mode : {int(kModeSwap), int(kModeInvert)}) {
+                platform::BitmapInfoHeader header;
+                header.size = 40;
+                header.width = 9;
+                header.height = 2;
+                header.planes = 1;
+                header.bitCount = 1;
+                const platform::RgbQuad white{255, 255, 255, 0}, black{0, 0, 0, 0};
+                Bitmap::Content c;
+                c.raster = platform::Raster::createIndependent(
+                    header, nullptr, whiteFirst ? platform::ColorTable{white, black} : platform::ColorTable{black, white});
+                c.raster->scanLine(0)[0] = 0xA5;
+                c.raster->scanLine(0)[1] = 0x80;
+                c.header = c.raster->header();
+                Bitmap b;
+                b.assign(std::move(c));
+                std::vector<ColorRef> before;
+                for (int x = 0; x < 9; ++x)
+                    before.push_back(b.pixel(x, 0));
+                process(b, mode, whiteFirst ? rgb(0, 0, 0) : rgb(255, 255, 255),
+                        whiteFirst ? rgb(255, 255, 255) : rgb(0, 0, 0));
+                for (int x = 0; x < 9; ++x)
+                    ASSERT_EQ(b.pixel(x, 0), before[std::size_t(x)] ^ 0x00FFFFFF) << whiteFirst << " " << mode << " " << x;
+            }
+        }
+    }
 }
 
 TEST(Formats, GrayOfAColourPaletteTakesTheNearestEntries)
