@@ -10,9 +10,11 @@
 
 namespace tovi::cli {
 
-// Asks for each file on `prompt`, reading one answer line from `input`:
-// y = Yes, n = No, a = Abort, A = Yes to all. The end of input closes the
-// question, which skips the file as No does.
+// Asks for each file on `prompt`, reading one answer line from `input`, with
+// the keys of the confirmation dialog: y = Yes, n = No, a or A (and q) =
+// Abort, and the whole word "all" = Yes to all, so that no single key can
+// process every file; ? lists the keys. Anything else asks again. The end of
+// input closes the question, which skips the file as No does.
 class TerminalAsker : public process::BatchAsker {
 public:
     TerminalAsker(std::FILE *input, std::FILE *prompt);
@@ -35,6 +37,8 @@ public:
     TerminalReporter(std::FILE *output, std::FILE *progress);
 
     void printTitle();
+    // Another first line in place of the result title.
+    void printTitleLine(const std::string &title);
     void addNormalLine(const std::string &line) override;
     void addChangedLine(const std::string &line) override;
     void addFailedLine(const std::string &line) override;
@@ -42,13 +46,35 @@ public:
     void finished() override;
     void abandoned() override;
 
-private:
+protected:
     void printLine(const std::string &line);
+
+private:
     void clearProgress();
 
     std::FILE *m_output;
     std::FILE *m_progress;  // null when progress isn't shown
     bool m_progressShown = false;
 };
+
+// One JSON object per file of the list, skipped files included, instead of the
+// result lines: {"file", "folder", "result", "mode", "from", "to", "reason"}.
+class JsonReporter : public TerminalReporter {
+public:
+    JsonReporter(std::FILE *output, std::FILE *progress, int mode);
+
+    void addNormalLine(const std::string &) override {}
+    void addChangedLine(const std::string &) override {}
+    void addFailedLine(const std::string &) override {}
+    void fileDone(const process::FileResult &result) override;
+
+private:
+    std::string m_mode;
+};
+
+// A JSON string of text: valid UTF-8 as it is, control characters escaped, and
+// each byte that isn't part of valid UTF-8 as the lone surrogate U+DC00 + byte,
+// so that any file name survives the trip (Python's "surrogateescape").
+std::string jsonString(const std::string &text);
 
 }  // namespace tovi::cli

@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <sstream>
 #include <utility>
 
 #include "support/test_support.h"
@@ -245,16 +248,16 @@ TEST_F(ToviBatchTest, NoThenYesToAllAsksTwice)
     const auto one = add("1.bmp");
     const auto two = add("2.bmp");
     const auto three = add("3.bmp");
-    const auto result = runBatch({one, two, three}, withInput("x\nn\nA\n"));
+    const auto result = runBatch({one, two, three}, withInput("x\nn\nall\n"));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "2.bmp\n" + kSwapped + "3.bmp\n");
     EXPECT_TRUE(unchanged(one));
     EXPECT_EQ(pixelsOf(two), kSwappedPixels);
     EXPECT_EQ(pixelsOf(three), kSwappedPixels);
     const std::string question = "現在の設定で画像処理し、上書きします. ";
-    EXPECT_EQ(result.err, question + one + " [y/n/a/A]: x\n" +
-                              "y (はい), n (いいえ), a (中止), A (すべてはい) のいずれかを入力してください。\n" +
-                              question + one + " [y/n/a/A]: n\n" + question + two + " [y/n/a/A]: A\n");
+    EXPECT_EQ(result.err, question + one + " [y/n/a/all/?]: x\n" +
+                              "y (はい), n (いいえ), a (中止), all (すべてはい), ? (説明) のいずれかを入力してください。\n" +
+                              question + one + " [y/n/a/all/?]: n\n" + question + two + " [y/n/a/all/?]: all\n");
 }
 
 TEST_F(ToviBatchTest, AbortAtTheFirstFileStillListsTheFolders)
@@ -301,7 +304,8 @@ TEST_F(ToviBatchTest, AReadOnlyFileEndsTheRunWithExitStatus2)
     const auto locked = add("2.bmp");
     const auto three = add("3.bmp");
     ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
-    const auto result = runBatch({"-y", one, locked, three});
+    // One job: with more, 3.bmp may already be under way when the error comes.
+    const auto result = runBatch({"-y", "--jobs=1", one, locked, three});
     EXPECT_EQ(result.status, 2);
     // What was done before the error is still on record.
     EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "1.bmp\n");
@@ -321,6 +325,99 @@ TEST_F(ToviBatchTest, AResultThatCantBeWrittenEndsTheRunBeforeAnyFileIsTouched)
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, "tovi-batch: 標準出力に書き込めません。No space left on device\n");
     EXPECT_TRUE(unchanged(name));
+}
+
+// ---------------------------------------------------------------------------
+// Prompt keys
+
+std::size_t questionsIn(const std::string &err)
+{
+    std::size_t count = 0;
+    for (auto at = err.find("[y/n/a/all/?]: "); at != std::string::npos; at = err.find("[y/n/a/all/?]: ", at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(ToviBatchTest, EachPromptKey)
+{
+    struct Case {
+        const char *input;
+        bool first;
+        bool second;
+        std::size_t questions;
+    };
+    const Case cases[]{
+        {"y\nY\n", true, true, 2},     {"n\nN\n", false, false, 2}, {"a\n", false, false, 1},
+        {"A\n", false, false, 1},      {"q\n", false, false, 1},    {"Q\n", false, false, 1},
+        {"all\n", true, true, 1},      {"n\nall\n", false, true, 2},
+        // Not answers: the key list, a stray word, the word in capitals; then
+        // the end of input closes the second question.
+        {"?\nx\nALL\ny\n", true, false, 5},
+    };
+    for (const auto &c : cases) {
+        const auto one = add("1.bmp");
+        const auto two = add("2.bmp");
+        const auto result = runBatch({one, two}, withInput(c.input));
+        EXPECT_EQ(result.status, 0) << c.input;
+        EXPECT_EQ(!unchanged(one), c.first) << c.input;
+        EXPECT_EQ(!unchanged(two), c.second) << c.input;
+        EXPECT_EQ(questionsIn(result.err), c.questions) << c.input;
+    }
+    const auto help = runBatch({add("1.bmp")}, withInput("?\n"));
+    EXPECT_NE(help.err.find("all = すべてはい"), std::string::npos) << help.err;
+}
+
+// ---------------------------------------------------------------------------
+// Several jobs after Yes to all
+
+TEST_F(ToviBatchTest, FourJobsPrintTheLinesOfOneJob)
+{
+    // Thirty pictures, 00.bmp to 29.bmp; 07.bmp is no picture.
+    std::vector<std::string> names;
+    const auto addAll = [&] {
+        names.clear();
+        for (int i = 0; i < 30; ++i)
+            names.push_back(add((i < 10 ? "0" : "") + std::to_string(i) + ".bmp"));
+        add("07.bmp", Bytes(40, 'x'));
+    };
+    const auto runWith = [&](const std::string &jobs) {
+        std::vector<std::string> arguments{"-y", jobs};
+        arguments.insert(arguments.end(), names.begin(), names.end());
+        return runBatch(arguments);
+    };
+    addAll();
+    const auto one = runWith("--jobs=1");
+    addAll();
+    const auto four = runWith("-j4");
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(four.status, 1);
+    EXPECT_EQ(four.out, one.out);
+    EXPECT_NE(one.out.find("処理できませんでした:\t07.bmp\t"), std::string::npos);
+
+    // 19.bmp read-only: the run ends there.
+    addAll();
+    ASSERT_EQ(::chmod(names[19].c_str(), 0444), 0);
+    const auto oneLocked = runWith("--jobs=1");
+    addAll();
+    const auto fourLocked = runWith("-j4");
+    EXPECT_EQ(oneLocked.status, 2);
+    EXPECT_EQ(fourLocked.status, 2);
+    EXPECT_EQ(fourLocked.err, oneLocked.err);
+    // What one job printed, then the lines of the files that were already
+    // under way, in order; every other later file untouched.
+    ASSERT_TRUE(fourLocked.out.starts_with(oneLocked.out)) << fourLocked.out;
+    std::istringstream extra(fourLocked.out.substr(oneLocked.out.size()));
+    std::string line;
+    std::size_t next = 20;
+    while (std::getline(extra, line)) {
+        while (next < names.size() && line != kSwapped + std::to_string(next) + ".bmp")
+            EXPECT_TRUE(unchanged(names[next++])) << names[next - 1];
+        ASSERT_LT(next, names.size()) << "unexpected line " << line;
+        EXPECT_FALSE(unchanged(names[next++]));
+    }
+    for (; next < names.size(); ++next)
+        EXPECT_TRUE(unchanged(names[next])) << names[next];
+    EXPECT_TRUE(unchanged(names[19]));
 }
 
 }  // namespace
