@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -418,6 +419,251 @@ TEST_F(ToviBatchTest, FourJobsPrintTheLinesOfOneJob)
     for (; next < names.size(); ++next)
         EXPECT_TRUE(unchanged(names[next])) << names[next];
     EXPECT_TRUE(unchanged(names[19]));
+}
+
+// ---------------------------------------------------------------------------
+// Folders walked with --recursive
+
+// A chain of folders under base whose full path grows past PATH_MAX, which no
+// one, root included, can open by name; removed bottom-up through descriptors.
+class TooDeepFolders {
+public:
+    explicit TooDeepFolders(const std::string &base)
+    {
+        const std::string part(200, 'd');
+        std::string path = base;
+        int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY);
+        while (fd >= 0 && path.size() < PATH_MAX) {
+            ::mkdirat(fd, part.c_str(), 0755);
+            m_fds.push_back(fd);
+            fd = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY);
+            path += "/" + part;
+        }
+        m_unreachable = path;
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ~TooDeepFolders()
+    {
+        const std::string part(200, 'd');
+        for (auto fd = m_fds.rbegin(); fd != m_fds.rend(); ++fd) {
+            ::unlinkat(*fd, part.c_str(), AT_REMOVEDIR);
+            ::close(*fd);
+        }
+    }
+    // The first folder of the chain whose name is too long.
+    const std::string &unreachable() const { return m_unreachable; }
+
+private:
+    std::vector<int> m_fds;
+    std::string m_unreachable;
+};
+
+TEST_F(ToviBatchTest, RecursiveWalksFilesFirstThenSubfoldersInBytewiseOrder)
+{
+    for (const char *name : {"r/b.bmp", "r/A.BMP", "r/c.Bmp", "r/sub/d.bmp", "r/sub/deeper/e.bmp", "r/Sub2/f.bmp"})
+        add(name);
+    add("r/notes.txt");
+    add("r/x.bmpx");
+    add("extra.dat");
+    ASSERT_EQ(::symlink("c.Bmp", path("r/link.bmp").c_str()), 0);
+    ASSERT_EQ(::symlink("sub", path("r/linked-folder.bmp").c_str()), 0);  // not followed
+    std::filesystem::create_directories(path("r/m"));
+    const TooDeepFolders deep(path("r/m"));
+
+    const auto result = runBatch({"-y", "-r", path("extra.dat"), path("r")});
+    EXPECT_EQ(result.status, 1);  // a folder could not be read
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "extra.dat\n" + folderLine("r/") + kSwapped + "A.BMP\n" +
+                              kSwapped + "b.bmp\n" + kSwapped + "c.Bmp\n" + kSwapped + "link.bmp\n" +
+                              folderLine("r/Sub2/") + kSwapped + "f.bmp\n" + folderLine("r/sub/") + kSwapped +
+                              "d.bmp\n" + folderLine("r/sub/deeper/") + kSwapped + "e.bmp\n");
+    EXPECT_EQ(result.err, "tovi-batch: フォルダ \"" + deep.unreachable() + "\" を読めません。File name too long\n");
+    EXPECT_TRUE(unchanged(path("r/c.Bmp")));  // once by its name, once by the link
+    EXPECT_TRUE(unchanged(path("r/notes.txt")));
+
+    // Without -r a folder is still refused before anything is done.
+    const auto refused = runBatch({"-y", path("extra.dat"), path("r")});
+    EXPECT_EQ(refused.status, 64);
+    EXPECT_EQ(pixelsOf(path("extra.dat")), kSwappedPixels);
+}
+
+// ---------------------------------------------------------------------------
+// Dry run and JSON lines
+
+struct Times {
+    timespec modified;
+    timespec changed;
+    bool operator==(const Times &other) const
+    {
+        return modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+Times timesOf(const std::string &name)
+{
+    struct stat info {};
+    ::stat(name.c_str(), &info);
+    return {info.st_mtim, info.st_ctim};
+}
+
+const std::string kDryTitle = "Tovi for XP 連続処理の結果 (ドライラン: ファイルは書き換えていません)\n";
+
+TEST_F(ToviBatchTest, ADryRunPrintsTheLinesOfTheRealRunAndChangesNothing)
+{
+    const auto one = add("a/1.bmp");
+    const auto bad = add("a/bad.bmp", Bytes(40, 'x'));
+    const auto two = add("b/2.bmp");
+    const std::vector<std::string> names{one, bad, two};
+    std::vector<Times> before;
+    for (const auto &name : names)
+        before.push_back(timesOf(name));
+
+    std::vector<std::string> arguments{"-n", "--mode", "invert"};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    const auto dry = runBatch(arguments, withInput("n\nn\nn\n"));  // asks nothing
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_EQ(dry.err, "");
+    for (std::size_t i = 0; i < names.size(); ++i)
+        EXPECT_TRUE(timesOf(names[i]) == before[i]) << names[i];
+    EXPECT_TRUE(unchanged(one));
+    EXPECT_TRUE(unchanged(two));
+    EXPECT_EQ(test::listFolder(path("a")), (std::vector<std::string>{"1.bmp", "bad.bmp"}));
+
+    arguments[0] = "-y";
+    const auto real = runBatch(arguments);
+    EXPECT_EQ(real.status, dry.status);
+    ASSERT_TRUE(dry.out.starts_with(kDryTitle));
+    ASSERT_TRUE(real.out.starts_with(kTitle));
+    EXPECT_EQ(dry.out.substr(kDryTitle.size()), real.out.substr(kTitle.size()));
+    EXPECT_FALSE(unchanged(two));
+
+    // A file the real run couldn't replace ends the dry run the same way.
+    const auto locked = add("c/locked.bmp");
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+    const auto dryLocked = runBatch({"--dry-run", locked});
+    const auto realLocked = runBatch({"-y", locked});
+    EXPECT_EQ(dryLocked.status, 2);
+    EXPECT_EQ(dryLocked.err, realLocked.err);
+    EXPECT_TRUE(unchanged(locked));
+}
+
+// The objects of --json lines: one level, values strings or null. Reads the
+// \udcXX escapes back as the bytes they stand for.
+using JsonObject = std::map<std::string, std::optional<std::string>>;
+
+std::optional<JsonObject> parseJsonLine(const std::string &line)
+{
+    std::size_t at = 0;
+    const auto skipBlanks = [&] {
+        while (at < line.size() && line[at] == ' ')
+            ++at;
+    };
+    const auto expect = [&](char c) {
+        skipBlanks();
+        return at < line.size() && line[at++] == c;
+    };
+    const auto parseString = [&]() -> std::optional<std::string> {
+        if (!expect('"'))
+            return std::nullopt;
+        std::string text;
+        while (at < line.size() && line[at] != '"') {
+            const unsigned char c = (unsigned char)line[at++];
+            if (c < 0x20)
+                return std::nullopt;
+            if (c != '\\') {
+                text += char(c);
+                continue;
+            }
+            if (at >= line.size())
+                return std::nullopt;
+            const char escaped = line[at++];
+            if (escaped == 'u') {
+                const unsigned code = unsigned(std::stoul(line.substr(at, 4), nullptr, 16));
+                at += 4;
+                if (code >= 0xDC80 && code <= 0xDCFF)
+                    text += char(code - 0xDC00);
+                else if (code < 0x20)
+                    text += char(code);
+                else
+                    return std::nullopt;
+            } else if (escaped == '"' || escaped == '\\') {
+                text += escaped;
+            } else {
+                return std::nullopt;
+            }
+        }
+        return expect('"') ? std::optional(text) : std::nullopt;
+    };
+    JsonObject object;
+    if (!expect('{'))
+        return std::nullopt;
+    do {
+        const auto key = parseString();
+        if (!key || !expect(':'))
+            return std::nullopt;
+        skipBlanks();
+        if (line.compare(at, 4, "null") == 0) {
+            at += 4;
+            object[*key] = std::nullopt;
+        } else if (const auto value = parseString()) {
+            object[*key] = *value;
+        } else {
+            return std::nullopt;
+        }
+    } while (expect(','));
+    if (line[at - 1] != '}' || at != line.size())
+        return std::nullopt;
+    return object;
+}
+
+TEST_F(ToviBatchTest, JsonLinesParseAndMatchTheTextLines)
+{
+    const std::vector<std::string> names{add("a/1.bmp"), add("a/bad.bmp", Bytes(40, 'x')), add("a/2.bmp"),
+                                         add("b/odd \"name\"\t\xff.bmp")};
+    std::vector<std::string> arguments{"--json"};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    const std::string answers = "y\ny\nn\nall\n";
+    const auto json = runBatch(arguments, withInput(answers));
+    for (const auto &name : names)
+        add(name.substr(path().size() + 1), name == names[1] ? Bytes(40, 'x') : samplePicture());
+    const auto text = runBatch({names.begin(), names.end()}, withInput(answers));
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(text.status, 1);
+    EXPECT_EQ(json.err, text.err);
+
+    // The text lines, rebuilt from the objects.
+    std::istringstream lines(json.out);
+    std::string line;
+    std::string rebuilt = kTitle;
+    std::string folder;
+    std::vector<std::string> results;
+    std::size_t i = 0;
+    while (std::getline(lines, line)) {
+        const auto object = parseJsonLine(line);
+        ASSERT_TRUE(object) << line;
+        ASSERT_LT(i, names.size());
+        ASSERT_EQ(object->size(), 7u) << line;
+        const std::string file = object->at("file").value_or("");
+        EXPECT_EQ(object->at("folder").value_or("") + file, names[i++]);
+        EXPECT_EQ(object->at("mode"), "swap");
+        const std::string result = object->at("result").value_or("");
+        // A failed file's reason is the reader's own message, whichever it is.
+        const std::string reason = result == "failed" && object->at("reason") ? "why" : object->at("reason").value_or("-");
+        results.push_back(result + " " + reason + " " + object->at("to").value_or("-"));
+        if (object->at("folder") != folder) {
+            folder = object->at("folder").value_or("");
+            rebuilt += "フォルダ:\t" + folder + "\n";
+        }
+        if (result == "processed")
+            rebuilt += kSwapped + file + "\n";
+        else if (result == "failed")
+            rebuilt += "処理できませんでした:\t" + file + "\t未サポートフォーマット\n";
+    }
+    EXPECT_EQ(rebuilt, text.out);
+    EXPECT_EQ(results, (std::vector<std::string>{"processed - 24bit : TrueColorビットマップ",
+                                                 "failed why -", "skipped no -",
+                                                 "processed - 24bit : TrueColorビットマップ"}));
 }
 
 }  // namespace
