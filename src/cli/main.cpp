@@ -74,8 +74,6 @@ std::vector<std::string> namesToProcess(const cli::BatchOptions &options, bool &
 
 int run(const cli::BatchOptions &options)
 {
-    bool unreadable = false;
-    const std::vector<std::string> names = namesToProcess(options, unreadable);
     process::BatchSettings settings = options.settings;
     settings.dryRun = options.dryRun;
 
@@ -91,6 +89,8 @@ int run(const cli::BatchOptions &options)
     process::BatchAsker &asker = asks ? static_cast<process::BatchAsker &>(terminalAsker) : yesToAll;
 
     try {
+        bool unreadable = false;
+        const std::vector<std::string> names = namesToProcess(options, unreadable);
         if (options.dryRun && !options.json)
             textReporter.printTitleLine(kDryRunTitle);
         else if (!options.json)

@@ -43,7 +43,7 @@ bool asksAgain(std::optional<BatchAnswer> answer)
 }
 
 struct ResultLine {
-    enum Kind { Normal, Changed, Failed } kind;
+    enum Kind { Normal, Changed, Failed } kind = Normal;
     std::string text;
     picture::PixelFormat before = picture::PixelFormat::Device;
     picture::PixelFormat after = picture::PixelFormat::Device;
