@@ -35,6 +35,7 @@ struct RunOptions {
     std::string folder;          // the current folder, when not empty
     bool errorOnTerminal = false;  // standard error on a pseudo-terminal
     std::string output;          // standard output into this file instead
+    std::vector<std::string> environment;  // "NAME=value" added to the program's
 };
 
 RunOptions withInput(std::string input)
@@ -96,6 +97,8 @@ Result runBatch(const std::vector<std::string> &arguments, const RunOptions &opt
             ::_exit(120);
         if (!options.folder.empty() && ::chdir(options.folder.c_str()) != 0)
             ::_exit(121);
+        for (const auto &variable : options.environment)
+            ::putenv(const_cast<char *>(variable.c_str()));
         std::vector<char *> argv{const_cast<char *>(TOVI_BATCH_PROGRAM)};
         for (const auto &argument : arguments)
             argv.push_back(const_cast<char *>(argument.c_str()));
@@ -326,6 +329,25 @@ TEST_F(ToviBatchTest, AResultThatCantBeWrittenEndsTheRunBeforeAnyFileIsTouched)
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, "tovi-batch: 標準出力に書き込めません。No space left on device\n");
     EXPECT_TRUE(unchanged(name));
+}
+
+TEST_F(ToviBatchTest, SystemTextsFollowTheLocaleAndNothingElseDoes)
+{
+    // A Japanese locale made for the test, where the system has the sources.
+    const std::string locales = path("locales");
+    std::filesystem::create_directories(locales);
+    if (!test::fileExists("/usr/share/locale/ja/LC_MESSAGES/libc.mo") ||
+        std::system(("localedef -i ja_JP -f UTF-8 " + locales + "/ja_JP.UTF-8 >/dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "no Japanese locale sources or system texts";
+    const auto one = add("1.bmp");
+    const auto locked = add("2.bmp");
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+    RunOptions japanese;
+    japanese.environment = {"LOCPATH=" + locales, "LC_ALL=ja_JP.UTF-8"};
+    const auto result = runBatch({"-y", "--jobs=1", one, locked}, japanese);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "1.bmp\n");
+    EXPECT_EQ(result.err, "tovi-batch: ファイル \"" + locked + "\" を作成できません。許可がありません\n");
 }
 
 // ---------------------------------------------------------------------------
