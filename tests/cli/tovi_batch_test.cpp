@@ -166,6 +166,7 @@ TEST_F(ToviBatchTest, UsageErrorsExitWith64AndTouchNothing)
     const std::vector<std::vector<std::string>> wrong{
         {},          {"--yes"}, {"--frobnicate", name}, {"--mode", "negate", name}, {"--mode"},
         {"--color1", "#12345", name}, {"--color2=red", name}, {"--color1", "#12345G", name}, {"--yes=1", name},
+        {"--jobs", "0", name}, {"-jx", name}, {"--jobs=1025", name}, {"--json=1", name}, {"-j"},
     };
     for (const auto &arguments : wrong) {
         const auto result = runBatch(arguments);
