@@ -36,7 +36,7 @@ if [ ! -f "$env_file" ]; then
   fail "$env_file exists (configure $build with the windows on)"
   exit 1
 fi
-version=; programdir=; bindir=; datadir=; mandir=; help_engine=; help_file=
+version=; programdir=; bindir=; datadir=; mandir=; license=; help_engine=; help_file=
 # shellcheck source=/dev/null
 . "$env_file"
 help_file_name=${help_file##*/}
@@ -259,6 +259,35 @@ exit_codes_documented() {
 }
 check "the manual page of tovi-batch describes every exit status that --help gives" exit_codes_documented
 
+# ----------------------------------------------------------------- licence ----
+
+copyright=$root/$datadir/doc/tovi/copyright
+# copyright_ok <file>: Debian's machine-readable format, one paragraph for every
+# file under the MIT (Expat) licence, whose text is that of LICENSE.
+copyright_ok() {
+  local ok=0 body
+  if [ "$(head -n1 "$1")" != "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ]; then
+    echo "      the first line is not the Format: field of the 1.0 format" && ok=1
+  fi
+  local wanted
+  for wanted in "Files: *" "Copyright: 2026 The Tovi for XP developers" "License: Expat"; do
+    grep -qxF "$wanted" "$1" || { echo "      no \"$wanted\" line" && ok=1; }
+  done
+  # The licence text follows its License: line, each line indented by one blank,
+  # blank lines written as " .".
+  body=$(sed -n '/^License: Expat$/,/^$/p' "$1" | sed '1d; /^$/d; s/^ //; s/^\.$//')
+  if [ "$body" != "$(sed -n '5,$p' "$license")" ]; then
+    echo "      the licence text differs from LICENSE after its copyright line" && ok=1
+  fi
+  return $ok
+}
+check "the licence is installed as $datadir/doc/tovi/copyright in Debian's format, with the text of LICENSE" \
+  copyright_ok "$copyright"
+for page in tovi tovi-batch; do
+  check "the manual page of $page names the MIT licence" \
+    grep -qE '^MIT licen[cs]e|MIT licen[cs]e' <(LC_ALL=C.UTF-8 MANWIDTH=200 man -E UTF-8 -l "$root/$mandir/man1/$page.1.gz" 2>/dev/null | sed -n '/^COPYRIGHT/,/^[A-Z]/p')
+done
+
 # --------------------------------------------------------- Debian package ----
 
 if (cd "$tmp" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/deb") >"$tmp/cpack.log" 2>&1; then
@@ -321,6 +350,8 @@ check "the package links /usr/bin/tovi to ../lib/tovi/tovi" \
 
 dpkg-deb -x "$deb" "$tmp/unpacked"
 unpacked_version=$("$tmp/unpacked/usr/$bindir/tovi-batch" --version 2>&1)
+check "the package's /usr/share/doc/tovi/copyright is the licence in Debian's format" \
+  copyright_ok "$tmp/unpacked/usr/share/doc/tovi/copyright"
 check "tovi-batch unpacked from the package runs (\"$unpacked_version\")" \
   test "$unpacked_version" = "tovi-batch $version"
 

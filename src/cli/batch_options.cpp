@@ -135,6 +135,29 @@ void settleBackups(BatchOptions &options, bool backup, const std::optional<std::
 
 }  // namespace
 
+std::string modeOptionName(int mode)
+{
+    for (const auto &[name, code] : kModes) {
+        if (code == mode)
+            return name;
+    }
+    return std::to_string(mode);
+}
+
+unsigned parseJobs(const std::string &text)
+{
+    unsigned jobs = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || jobs > kMaxJobs)
+            jobs = kMaxJobs + 1;
+        else
+            jobs = jobs * 10 + unsigned(c - '0');
+    }
+    if (text.empty() || jobs < 1 || jobs > kMaxJobs)
+        throw UsageError("ジョブ数 \"" + text + "\" は 1 から " + std::to_string(kMaxJobs) + " の数で指定してください");
+    return jobs;
+}
+
 BatchOptions parseOptions(const std::vector<std::string> &arguments)
 {
     BatchOptions options;
@@ -159,8 +182,14 @@ BatchOptions parseOptions(const std::vector<std::string> &arguments)
             option = argument.substr(0, equals);
             inlineValue = argument.substr(equals + 1);
         }
+        // "-j4" as well as "-j 4".
+        if (argument.size() > 2 && argument.starts_with("-j")) {
+            option = "-j";
+            inlineValue = argument.substr(2);
+        }
         const bool takesValue = option == "--mode" || option == "--color1" || option == "--color2" ||
-                                option == "--backup" || option == "--suffix" || option == "-S";
+                                option == "--jobs" || option == "-j" || option == "--backup" ||
+                                option == "--suffix" || option == "-S";
         if (inlineValue && !takesValue)
             throw UsageError("オプション " + option + " は値を取りません");
 
@@ -170,6 +199,14 @@ BatchOptions parseOptions(const std::vector<std::string> &arguments)
             options.version = true;
         else if (option == "--yes" || option == "-y")
             options.yesToAll = true;
+        else if (option == "--recursive" || option == "-r")
+            options.recursive = true;
+        else if (option == "--dry-run" || option == "-n")
+            options.dryRun = true;
+        else if (option == "--json")
+            options.json = true;
+        else if (option == "--jobs" || option == "-j")
+            options.settings.jobs = parseJobs(reader.valueOf(option, inlineValue));
         else if (option == "--mode")
             options.settings.mode = parseMode(reader.valueOf(option, inlineValue));
         else if (option == "--color1")
@@ -204,6 +241,11 @@ std::string usageText()
            "  --color1 #RRGGBB 色交換の色1 (既定 #FFFFFF)\n"
            "  --color2 #RRGGBB 色交換の色2 (既定 #000000)\n"
            "  -y, --yes        確認せずにすべて処理します (すべてはい)\n"
+           "  -j, --jobs N     すべてはいの後、N 個のファイルを同時に処理します\n"
+           "                   (既定: プロセッサ数)。結果の行の順序は変わりません\n"
+           "  -r, --recursive  フォルダの中の .bmp ファイルを (サブフォルダも) 処理します\n"
+           "  -n, --dry-run    ファイルを読んで処理するだけで、書き込みません。確認もしません\n"
+           "      --json       結果の行の代わりに、ファイルごとに JSON を一行出力します\n"
            "      --backup[=CONTROL]\n"
            "                   置き換える前の版をバックアップとして残します (元のファイルへの\n"
            "                   ハードリンク。できなければコピー)。CONTROL: none, off (残さない),\n"
@@ -219,13 +261,14 @@ std::string usageText()
            "      --version    バージョンを表示して終了します\n"
            "\n"
            "--yes がなければファイルごとに確認します: y = はい, n = いいえ,\n"
-           "a = 中止 (残りはすべて処理しません), A = すべてはい。入力の終わりは「いいえ」です。\n"
+           "a, A, q = 中止 (残りはすべて処理しません), all = すべてはい, ? = キーの説明。\n"
+           "入力の終わりは「いいえ」です。\n"
            "結果は標準出力に一行ずつ、エラーと処理できなかった理由は標準エラー出力に出ます。\n"
-           "ファイル名は拡張子にかかわらず処理します。フォルダは指定できません。\n"
+           "ファイル名は拡張子にかかわらず処理します。フォルダは -r のときだけ指定できます。\n"
            "ほかのハードリンクがあるファイルは新しいファイルに置き換わり、ほかの名前は元の画像の\n"
            "ままです (標準エラー出力に表示します)。名前の制御文字は \\n, \\t, \\xHH と表示します。\n"
            "\n"
-           "終了コード: 0 すべて処理またはスキップ, 1 処理できないファイルがあった,\n"
+           "終了コード: 0 すべて処理またはスキップ, 1 処理できないファイルか読めないフォルダがあった,\n"
            "            2 エラーで中断した, 64 コマンドラインの誤り\n";
 }
 

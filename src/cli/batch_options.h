@@ -24,6 +24,9 @@ struct BatchOptions {
     process::BatchSettings settings;
     platform::ReplaceOptions replace;
     bool yesToAll = false;
+    bool recursive = false;  // folders are walked for their ".bmp" files
+    bool dryRun = false;
+    bool json = false;       // one JSON object per file instead of the result lines
     bool help = false;
     bool version = false;
     std::vector<std::string> files;
@@ -40,6 +43,11 @@ BatchOptions parseOptions(const std::vector<std::string> &arguments);
 platform::ColorRef parseColor(const std::string &text);
 // swap, invert, gray or invert-gray as a mode code; throws UsageError otherwise.
 int parseMode(const std::string &text);
+// The option word of a mode code: swap, invert, gray or invert-gray.
+std::string modeOptionName(int mode);
+// A number of jobs, 1 to kMaxJobs; throws UsageError otherwise.
+unsigned parseJobs(const std::string &text);
+inline constexpr unsigned kMaxJobs = 1024;
 
 std::string usageText();
 

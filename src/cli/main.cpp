@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <clocale>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "cli/batch_options.h"
+#include "cli/folder_walk.h"
 #include "cli/terminal_batch.h"
 #include "platform/errors.h"
 #include "platform/stream.h"
@@ -20,6 +22,8 @@ namespace {
 using namespace tovi;
 
 constexpr const char *kProgramName = "tovi-batch";
+// The title line of a run that writes nothing, in place of the result title.
+constexpr const char *kDryRunTitle = "Tovi for XP 連続処理の結果 (ドライラン: ファイルは書き換えていません)";
 
 void printError(const std::string &message)
 {
@@ -49,27 +53,59 @@ bool refuseFolders(const std::vector<std::string> &files)
     return refused;
 }
 
-int run(const cli::BatchOptions &options)
+bool isFolder(const std::string &name)
 {
-    // Full paths, as the window's open dialog hands them over, so that the
-    // folder lines read the same; always of the file the system opens for the
-    // name given ("link/../x.bmp" is the x.bmp beside the link's target).
+    struct stat info;
+    return ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Full paths, as the window's open dialog hands them over, so that the folder
+// lines read the same; with --recursive each folder gives the pictures under
+// it. Sets unreadable when a folder couldn't be read.
+std::vector<std::string> namesToProcess(const cli::BatchOptions &options, bool &unreadable)
+{
+    // Always the file the system opens for the name given ("link/../x.bmp"
+    // is the x.bmp beside the link's target).
     std::vector<std::string> names;
     names.reserve(options.files.size());
-    for (const auto &file : options.files)
-        names.push_back(platform::openedPathName(file));
+    for (const auto &file : options.files) {
+        if (options.recursive && isFolder(file)) {
+            cli::walkFolder(platform::openedPathName(file), names, [&](const std::string &folder, int code) {
+                printError("フォルダ \"" + folder + "\" を読めません。" + systemErrorText(code));
+                unreadable = true;
+            });
+        } else {
+            names.push_back(platform::openedPathName(file));
+        }
+    }
+    return names;
+}
 
-    cli::TerminalReporter reporter(stdout, stderr);
+int run(const cli::BatchOptions &options)
+{
+    process::BatchSettings settings = options.settings;
+    settings.dryRun = options.dryRun;
+
+    cli::TerminalReporter textReporter(stdout, stderr);
+    cli::JsonReporter jsonReporter(stdout, stderr, settings.mode);
+    cli::TerminalReporter &reporter = options.json ? jsonReporter : textReporter;
     cli::TerminalAsker terminalAsker(stdin, stderr);
     struct : process::BatchAsker {
         process::BatchAnswer ask(const std::string &, const std::string &) override { return process::BatchAnswer::YesToAll; }
     } yesToAll;
-    process::BatchAsker &asker = options.yesToAll ? static_cast<process::BatchAsker &>(yesToAll) : terminalAsker;
+    // A dry run asks nothing: it is the run of every file that it shows.
+    const bool asks = !options.yesToAll && !options.dryRun;
+    process::BatchAsker &asker = asks ? static_cast<process::BatchAsker &>(terminalAsker) : yesToAll;
 
     try {
-        reporter.printTitle();
-        const auto summary = process::batchProcess(names, options.settings, asker, reporter, options.replace);
-        return summary.failed > 0 ? cli::kExitFailedFile : cli::kExitOk;
+        bool unreadable = false;
+        const std::vector<std::string> names = namesToProcess(options, unreadable);
+        if (options.dryRun && !options.json)
+            textReporter.printTitleLine(kDryRunTitle);
+        else if (!options.json)
+            reporter.printTitle();
+        const auto summary = process::batchProcess(names, settings, asker, reporter, options.replace);
+        return summary.failed > 0 || unreadable ? cli::kExitFailedFile : cli::kExitOk;
     } catch (const std::bad_alloc &) {
         printError(inFile(reporter.currentFile(), messages::kOutOfResources));
     } catch (const Error &error) {
@@ -87,6 +123,10 @@ int run(const cli::BatchOptions &options)
 
 int main(int argc, char **argv)
 {
+    // The system's messages (strerror) in the user's language. Numbers are
+    // written and read the same in every locale.
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
     cli::BatchOptions options;
     try {
         options = cli::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
@@ -103,7 +143,7 @@ int main(int argc, char **argv)
         std::printf("%s %s\n", kProgramName, TOVI_VERSION_STRING);
         return cli::kExitOk;
     }
-    if (refuseFolders(options.files))
+    if (!options.recursive && refuseFolders(options.files))
         return cli::kExitUsage;
     // Ctrl+C in the middle of a file leaves that file as it was and no
     // temporary file beside it.

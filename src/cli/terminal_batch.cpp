@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "cli/batch_options.h"
+#include "picture/pixel_format.h"
 #include "platform/errors.h"
 
 namespace tovi::cli {
@@ -90,7 +92,7 @@ bool TerminalAsker::readLine(std::string &line)
 BatchAnswer TerminalAsker::ask(const std::string &, const std::string &name)
 {
     for (;;) {
-        std::fprintf(m_prompt, "%s %s [y/n/a/A]: ", kQuestion, escapedName(name).c_str());
+        std::fprintf(m_prompt, "%s %s [y/n/a/all/?]: ", kQuestion, escapedName(name).c_str());
         std::fflush(m_prompt);
         std::string line;
         if (!readLine(line)) {
@@ -107,11 +109,18 @@ BatchAnswer TerminalAsker::ask(const std::string &, const std::string &name)
             return BatchAnswer::Yes;
         if (line == "n" || line == "N")
             return BatchAnswer::No;
-        if (line == "a")
+        // As in the dialog, where A chooses 中止: a stray capital never
+        // overwrites the remaining files.
+        if (line == "a" || line == "A" || line == "q" || line == "Q")
             return BatchAnswer::Abort;
-        if (line == "A")
+        if (line == "all")
             return BatchAnswer::YesToAll;
-        std::fprintf(m_prompt, "y (はい), n (いいえ), a (中止), A (すべてはい) のいずれかを入力してください。\n");
+        if (line == "?")
+            std::fprintf(m_prompt, "y = はい (このファイルを処理します), n = いいえ (このファイルを飛ばします),\n"
+                                   "a, A, q = 中止 (このファイルと残りをすべて飛ばします),\n"
+                                   "all = すべてはい (このファイルと残りをすべて確認せずに処理します)\n");
+        else
+            std::fprintf(m_prompt, "y (はい), n (いいえ), a (中止), all (すべてはい), ? (説明) のいずれかを入力してください。\n");
     }
 }
 
@@ -123,6 +132,11 @@ TerminalReporter::TerminalReporter(std::FILE *output, std::FILE *progress)
 void TerminalReporter::printTitle()
 {
     printLine(process::kBatchResultTitle);
+}
+
+void TerminalReporter::printTitleLine(const std::string &title)
+{
+    printLine(title);
 }
 
 void TerminalReporter::addNormalLine(const std::string &line)
@@ -152,7 +166,6 @@ void TerminalReporter::refused(const std::string &name, const std::string &reaso
 
 void TerminalReporter::processing(std::size_t index, std::size_t count, const std::string &name)
 {
-    m_currentFile = name;
     if (!m_progress)
         return;
     std::fprintf(m_progress, "%s%zu/%zu %s", kEraseLine, index + 1, count, escapedName(name).c_str());
@@ -188,7 +201,6 @@ void TerminalReporter::otherLinksKept(const std::string &name, std::uint64_t cou
 
 void TerminalReporter::printLine(const std::string &line)
 {
-    m_currentFile.clear();
     clearProgress();
     // A run whose record can't be written must not go on overwriting files.
     if (std::fprintf(m_output, "%s\n", line.c_str()) < 0 || std::fflush(m_output) != 0)
@@ -202,6 +214,102 @@ void TerminalReporter::clearProgress()
     std::fputs(kEraseLine, m_progress);
     std::fflush(m_progress);
     m_progressShown = false;
+}
+
+// ---------------------------------------------------------------- JSON
+
+namespace {
+
+bool isContinuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// The length of the valid UTF-8 sequence at text[at], or 0 (overlong forms,
+// surrogates and values past U+10FFFF are not valid).
+std::size_t utf8Length(const std::string &text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return at + i < text.size() ? (unsigned char)text[at + i] : 0u; };
+    const unsigned lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return isContinuation(byte(1)) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned high = lead == 0xED ? 0x9F : 0xBF;
+        return byte(1) >= low && byte(1) <= high && isContinuation(byte(2)) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;
+        return byte(1) >= low && byte(1) <= high && isContinuation(byte(2)) && isContinuation(byte(3)) ? 4 : 0;
+    }
+    return 0;
+}
+
+std::string jsonValue(const std::string &text)
+{
+    return text.empty() ? "null" : jsonString(text);
+}
+
+const char *resultName(process::FileOutcome outcome)
+{
+    switch (outcome) {
+    case process::FileOutcome::Processed:
+        return "processed";
+    case process::FileOutcome::Changed:
+        return "changed";
+    case process::FileOutcome::Failed:
+        return "failed";
+    case process::FileOutcome::Skipped:
+        break;
+    }
+    return "skipped";
+}
+
+}  // namespace
+
+std::string jsonString(const std::string &text)
+{
+    std::string json = "\"";
+    char escape[8];
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = (unsigned char)text[i];
+        const std::size_t length = utf8Length(text, i);
+        if (length == 0) {
+            std::snprintf(escape, sizeof escape, "\\udc%02x", unsigned(c));
+            json += escape;
+        } else if (c == '"' || c == '\\') {
+            json += '\\';
+            json += char(c);
+        } else if (c < 0x20) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));
+            json += escape;
+        } else {
+            json.append(text, i, length);
+        }
+        i += length ? length : 1;
+    }
+    return json + "\"";
+}
+
+JsonReporter::JsonReporter(std::FILE *output, std::FILE *progress, int mode)
+    : TerminalReporter(output, progress), m_mode(modeOptionName(mode))
+{
+}
+
+void JsonReporter::fileDone(const process::FileResult &result)
+{
+    const bool written = result.outcome == process::FileOutcome::Processed ||
+                         result.outcome == process::FileOutcome::Changed;
+    const std::string from = written ? picture::pixelFormatName(result.before) : std::string();
+    const std::string to = written ? picture::pixelFormatName(result.after) : std::string();
+    printLine("{\"file\": " + jsonString(process::fileNamePart(result.name)) +
+              ", \"folder\": " + jsonString(process::folderPart(result.name)) +
+              ", \"result\": \"" + resultName(result.outcome) + "\", \"mode\": " + jsonString(m_mode) +
+              ", \"from\": " + jsonValue(from) + ", \"to\": " + jsonValue(to) +
+              ", \"reason\": " + jsonValue(result.reason) + "}");
 }
 
 }  // namespace tovi::cli

@@ -17,9 +17,11 @@ std::string escapedName(const std::string &name);
 // An error message likewise, keeping its own line breaks ("\r\n").
 std::string escapedMessage(const std::string &message);
 
-// Asks for each file on `prompt`, reading one answer line from `input`:
-// y = Yes, n = No, a = Abort, A = Yes to all. The end of input closes the
-// question, which skips the file as No does.
+// Asks for each file on `prompt`, reading one answer line from `input`, with
+// the keys of the confirmation dialog: y = Yes, n = No, a or A (and q) =
+// Abort, and the whole word "all" = Yes to all, so that no single key can
+// process every file; ? lists the keys. Anything else asks again. The end of
+// input closes the question, which skips the file as No does.
 class TerminalAsker : public process::BatchAsker {
 public:
     TerminalAsker(std::FILE *input, std::FILE *prompt);
@@ -42,6 +44,8 @@ public:
     TerminalReporter(std::FILE *output, std::FILE *progress);
 
     void printTitle();
+    // Another first line in place of the result title.
+    void printTitleLine(const std::string &title);
     void addNormalLine(const std::string &line) override;
     void addChangedLine(const std::string &line) override;
     void addFailedLine(const std::string &line) override;
@@ -50,16 +54,18 @@ public:
     void processing(std::size_t index, std::size_t count, const std::string &name) override;
     void finished() override;
     void abandoned() override;
+    void runEndedAt(const std::string &name) override { m_currentFile = name; }
     std::string shownName(const std::string &name) const override;
     // Said on `progress`'s stream (standard error) whether or not a terminal.
     void otherLinksKept(const std::string &name, std::uint64_t count) override;
 
-    // The file being read, processed or written, until its result line is
-    // out: an error that ends the run names it. Empty between files.
+    // The file whose error ended the run, for its message; empty otherwise.
     const std::string &currentFile() const { return m_currentFile; }
 
-private:
+protected:
     void printLine(const std::string &line);
+
+private:
     void clearProgress();
 
     std::FILE *m_output;
@@ -68,5 +74,25 @@ private:
     bool m_progressShown = false;
     std::string m_currentFile;
 };
+
+// One JSON object per file of the list, skipped files included, instead of the
+// result lines: {"file", "folder", "result", "mode", "from", "to", "reason"}.
+class JsonReporter : public TerminalReporter {
+public:
+    JsonReporter(std::FILE *output, std::FILE *progress, int mode);
+
+    void addNormalLine(const std::string &) override {}
+    void addChangedLine(const std::string &) override {}
+    void addFailedLine(const std::string &) override {}
+    void fileDone(const process::FileResult &result) override;
+
+private:
+    std::string m_mode;
+};
+
+// A JSON string of text: valid UTF-8 as it is, control characters escaped, and
+// each byte that isn't part of valid UTF-8 as the lone surrogate U+DC00 + byte,
+// so that any file name survives the trip (Python's "surrogateescape").
+std::string jsonString(const std::string &text);
 
 }  // namespace tovi::cli

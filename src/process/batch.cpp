@@ -1,6 +1,22 @@
 #include "process/batch.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <exception>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <set>
+#include <thread>
+#include <utility>
 
 #include "picture/bitmap.h"
 #include "picture/pixel_format.h"
@@ -27,11 +43,59 @@ bool asksAgain(std::optional<BatchAnswer> answer)
 }
 
 struct ResultLine {
-    enum Kind { Normal, Changed, Failed } kind;
+    enum Kind { Normal, Changed, Failed } kind = Normal;
     std::string text;
+    picture::PixelFormat before = picture::PixelFormat::Device;
+    picture::PixelFormat after = picture::PixelFormat::Device;
+    std::string reason;  // a failed file's picture-format error
     std::uint64_t otherLinks = 0;  // of a replaced file
-    std::string reason;  // of a failed file
 };
+
+// Takes what a writer is given and keeps nothing: a dry run still encodes each
+// picture, since encoding can refuse it or change its pixel format.
+class DiscardStream : public platform::Stream {
+public:
+    std::size_t read(void *, std::size_t) override { return 0; }
+    std::size_t write(const void *, std::size_t n) override
+    {
+        m_size += n;
+        return n;
+    }
+    std::uint64_t position() const override { return m_size; }
+    std::uint64_t size() const override { return m_size; }
+
+private:
+    std::uint64_t m_size = 0;
+};
+
+std::string folderOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The checks the file writer makes before it writes anything, so that a dry
+// run ends at the file where a real run would end, with the same message.
+void requireReplaceable(const std::string &name)
+{
+    int code = 0;
+    char target[PATH_MAX];
+    struct stat info;
+    if (!::realpath(name.c_str(), target) || ::stat(target, &info) != 0)
+        code = errno;
+    else if (S_ISDIR(info.st_mode))
+        code = EISDIR;
+    else if (!S_ISREG(info.st_mode))
+        code = EINVAL;
+    else if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        code = EACCES;
+    else if (::faccessat(AT_FDCWD, target, W_OK, AT_EACCESS) != 0 ||
+             ::faccessat(AT_FDCWD, folderOf(target).c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        code = errno;
+    if (code != 0)
+        throw FileCreateError("ファイル \"" + platform::fullPathName(name) + "\" を作成できません。" +
+                              systemErrorText(code));
+}
 
 // Reads, processes and writes back one file. A picture-format error anywhere on
 // the way makes it a failed file; the file is then left as it was, since
@@ -42,36 +106,343 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
 {
     const std::string fileName = reporter.shownName(fileNamePart(name));
     try {
-        platform::HeldFile file(name);
-        work.loadFromStream(file);
+        // A dry run reads without holding, so it neither locks the file nor
+        // tidies temporary files beside it: it leaves the folder as it is.
+        std::optional<platform::HeldFile> file;
+        if (settings.dryRun)
+            work.loadFromFile(name);
+        else
+            work.loadFromStream(file.emplace(name));
         const picture::PixelFormat before = work.pixelFormat();
         processColors(work, settings.mode, settings.color1, settings.color2);
-        platform::SafeFileWriter writer(file, replace);
-        work.saveToStream(writer);
-        writer.commit();
+        if (file) {
+            platform::SafeFileWriter writer(*file, replace);
+            work.saveToStream(writer);
+            writer.commit();
+        } else {
+            requireReplaceable(name);
+            DiscardStream sink;
+            work.saveToStream(sink);
+        }
         const picture::PixelFormat after = work.pixelFormat();
+        const std::uint64_t otherLinks = file ? file->otherLinks() : 0;
         if (after == before)
-            return {ResultLine::Normal, processedLine(settings.mode, fileName), file.otherLinks(), {}};
-        return {ResultLine::Changed, changedLine(fileName, before, after), file.otherLinks(), {}};
+            return {ResultLine::Normal, processedLine(settings.mode, fileName), before, after, {}, otherLinks};
+        return {ResultLine::Changed, changedLine(fileName, before, after), before, after, {}, otherLinks};
     } catch (const PictureFormatError &error) {
-        return {ResultLine::Failed, failedLine(fileName), 0, error.reason()};
+        return {ResultLine::Failed, failedLine(fileName), {}, {}, error.reason().empty() ? error.what() : error.reason(), 0};
     }
 }
 
-void report(BatchReporter &reporter, const ResultLine &line)
+void report(BatchReporter &reporter, const std::string &name, const ResultLine &line)
 {
+    FileResult result;
+    result.name = name;
+    result.before = line.before;
+    result.after = line.after;
     switch (line.kind) {
     case ResultLine::Normal:
         reporter.addNormalLine(line.text);
+        result.outcome = FileOutcome::Processed;
         break;
     case ResultLine::Changed:
         reporter.addChangedLine(line.text);
+        result.outcome = FileOutcome::Changed;
         break;
     case ResultLine::Failed:
         reporter.addFailedLine(line.text);
+        result.outcome = FileOutcome::Failed;
+        result.reason = line.reason;
         break;
     }
+    if (line.otherLinks > 0)
+        reporter.otherLinksKept(name, line.otherLinks);
+    if (line.kind == ResultLine::Failed)
+        reporter.refused(name, line.reason);
+    reporter.fileDone(result);
 }
+
+void reportSkipped(BatchReporter &reporter, const std::string &name, BatchAnswer answer)
+{
+    FileResult result;
+    result.name = name;
+    result.outcome = FileOutcome::Skipped;
+    result.reason = answer == BatchAnswer::Abort ? "aborted" : answer == BatchAnswer::Closed ? "closed" : "no";
+    reporter.fileDone(result);
+}
+
+void tally(BatchSummary &summary, const ResultLine &line)
+{
+    if (line.kind == ResultLine::Failed)
+        ++summary.failed;
+    else
+        ++summary.processed;
+}
+
+// Adds the folder line when name lies in another folder than the previous one.
+void reportFolder(BatchReporter &reporter, const std::string &name, std::string &previousFolder)
+{
+    const std::string folder = folderPart(name);
+    if (folder != previousFolder) {
+        previousFolder = folder;
+        reporter.addNormalLine(folderLine(reporter.shownName(folder)));
+    }
+}
+
+std::uint32_t littleEndian(const std::uint8_t *bytes, int size)
+{
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+// Headers of this size carry 16-bit dimensions; every later one 32-bit ones.
+constexpr std::uint32_t kCoreHeaderBytes = 12;
+constexpr std::size_t kFileHeaderBytes = 14;
+// The file header and the first three fields of every information header.
+constexpr std::size_t kDimensionsEnd = kFileHeaderBytes + 12;
+// The most a file's picture takes per pixel while it is worked on: its own
+// raster (at most 32 bits) and the 24-bit copy the colour operations rewrite,
+// rounded up.
+constexpr std::uint64_t kBytesPerPixelAtWork = 8;
+// Past any picture the reader accepts; keeps the product far from overflow.
+constexpr std::uint64_t kMaxCountedPixels = std::uint64_t{1} << 36;
+
+}  // namespace
+
+// Looks without locking or waiting: a name that isn't a plain file counts as
+// nothing here and is refused by the reader in its turn.
+std::uint64_t memoryAtWork(const std::string &name)
+{
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    struct stat info;
+    std::uint8_t header[kDimensionsEnd] = {};
+    std::uint64_t fileSize = 0;
+    ssize_t got = 0;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        fileSize = std::uint64_t(info.st_size);
+        got = ::pread(fd, header, sizeof header, 0);
+    }
+    ::close(fd);
+    if (got != ssize_t(sizeof header) || header[0] != 'B' || header[1] != 'M')
+        return fileSize;
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+    if (littleEndian(header + kFileHeaderBytes, 4) == kCoreHeaderBytes) {
+        width = littleEndian(header + kFileHeaderBytes + 4, 2);
+        height = littleEndian(header + kFileHeaderBytes + 6, 2);
+    } else {
+        width = std::uint64_t(std::llabs(std::int32_t(littleEndian(header + kFileHeaderBytes + 4, 4))));
+        height = std::uint64_t(std::llabs(std::int32_t(littleEndian(header + kFileHeaderBytes + 8, 4))));
+    }
+    return fileSize + std::min(width * height, kMaxCountedPixels) * kBytesPerPixelAtWork;
+}
+
+namespace {
+
+std::uint64_t defaultMemoryBudget()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return std::uint64_t{1} << 30;
+    return std::uint64_t(pages) * std::uint64_t(pageSize) / 2;
+}
+
+// Two names of one file (links, or the same name twice) are never in flight
+// together: the second must see what the first wrote, as in a run of one job.
+using FileIdentity = std::pair<dev_t, ino_t>;
+
+std::optional<FileIdentity> identityOf(const std::string &name)
+{
+    struct stat info;
+    if (::stat(name.c_str(), &info) != 0)
+        return std::nullopt;
+    return FileIdentity{info.st_dev, info.st_ino};
+}
+
+// Works on names[first..] with several threads, once every remaining file is
+// to be processed. Each file is read, processed, written, flushed and renamed
+// as in a run of one job; only the flushes of different files overlap. The
+// lines are reported from the calling thread in the order of the names. An
+// error other than a picture-format error starts no new file, lets the started
+// ones finish and report their lines, and is then passed on.
+class ParallelRun {
+public:
+    ParallelRun(const std::vector<std::string> &names, const BatchSettings &settings,
+                const platform::ReplaceOptions &replace, BatchReporter &reporter, unsigned jobs)
+        : m_names(names), m_settings(settings), m_replace(replace), m_reporter(reporter), m_jobs(jobs),
+          m_budget(settings.memoryBudget ? settings.memoryBudget : defaultMemoryBudget())
+    {
+    }
+
+    ~ParallelRun()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_closing = true;
+            m_queue.clear();
+        }
+        m_workReady.notify_all();
+        for (auto &thread : m_threads)
+            thread.join();
+    }
+
+    ParallelRun(const ParallelRun &) = delete;
+    ParallelRun &operator=(const ParallelRun &) = delete;
+
+    // endedAt: the name of the file whose error ends the run, if one does.
+    void run(std::size_t first, BatchSummary &summary, std::string &previousFolder, std::string &endedAt)
+    {
+        m_next = first;
+        std::size_t reported = first;
+        std::exception_ptr firstError;
+        const std::size_t threads = std::min<std::size_t>(m_jobs, m_names.size() - first);
+        for (std::size_t i = 0; i < threads; ++i)
+            m_threads.emplace_back([this] { work(); });
+
+        for (;;) {
+            startFiles();
+            std::unique_lock lock(m_mutex);
+            while (m_done.contains(reported)) {
+                Outcome outcome = std::move(m_done.at(reported));
+                m_done.erase(reported);
+                lock.unlock();
+                const std::string &name = m_names[reported];
+                reportFolder(m_reporter, name, previousFolder);
+                if (outcome.error) {
+                    // The first in the order of the names: the one a run of one
+                    // job would have ended with.
+                    if (!firstError) {
+                        firstError = outcome.error;
+                        endedAt = name;
+                    }
+                } else {
+                    tally(summary, outcome.line);
+                    report(m_reporter, name, outcome.line);
+                }
+                ++reported;
+                lock.lock();
+            }
+            if (reported == m_next && (m_stopping || m_next == m_names.size()))
+                break;
+            const std::size_t finished = m_finished;
+            m_jobDone.wait(lock, [&] { return m_finished != finished; });
+        }
+        if (firstError)
+            std::rethrow_exception(firstError);
+    }
+
+private:
+    struct Job {
+        std::size_t index = 0;
+        std::uint64_t memory = 0;
+        std::optional<FileIdentity> identity;
+    };
+
+    struct Outcome {
+        ResultLine line;
+        std::exception_ptr error;
+    };
+
+    // Starts the next files while a thread, the memory budget and their
+    // identity allow. Called from the run's thread only.
+    void startFiles()
+    {
+        for (;;) {
+            if (m_next == m_names.size())
+                return;
+            if (!m_candidate) {
+                const std::string &name = m_names[m_next];
+                m_candidate = Job{m_next, memoryAtWork(name), identityOf(name)};
+            }
+            {
+                const std::lock_guard lock(m_mutex);
+                if (m_stopping || !hasRoomFor(*m_candidate))
+                    return;
+            }
+            m_reporter.processing(m_next, m_names.size(), m_names[m_next]);
+            {
+                const std::lock_guard lock(m_mutex);
+                ++m_running;
+                m_memoryInFlight += m_candidate->memory;
+                if (m_candidate->identity)
+                    m_inFlight.insert(*m_candidate->identity);
+                m_queue.push_back(*m_candidate);
+            }
+            m_workReady.notify_one();
+            m_candidate.reset();
+            ++m_next;
+        }
+    }
+
+    bool hasRoomFor(const Job &job) const
+    {
+        if (m_running == 0)
+            return true;
+        if (m_running >= m_jobs || m_memoryInFlight + job.memory > m_budget)
+            return false;
+        return !job.identity || !m_inFlight.contains(*job.identity);
+    }
+
+    void work()
+    {
+        // One work picture per thread, each load replacing its whole content.
+        picture::Bitmap picture;
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_workReady.wait(lock, [&] { return m_closing || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;
+            const Job job = m_queue.front();
+            m_queue.pop_front();
+            lock.unlock();
+            Outcome outcome;
+            try {
+                outcome.line = processFile(picture, m_names[job.index], m_settings, m_replace, m_reporter);
+            } catch (...) {
+                outcome.error = std::current_exception();
+            }
+            lock.lock();
+            if (outcome.error)
+                m_stopping = true;
+            --m_running;
+            m_memoryInFlight -= job.memory;
+            if (job.identity)
+                m_inFlight.erase(m_inFlight.find(*job.identity));
+            m_done.emplace(job.index, std::move(outcome));
+            ++m_finished;
+            m_jobDone.notify_one();
+        }
+    }
+
+    const std::vector<std::string> &m_names;
+    const BatchSettings &m_settings;
+    const platform::ReplaceOptions &m_replace;
+    BatchReporter &m_reporter;
+    const unsigned m_jobs;
+    const std::uint64_t m_budget;
+
+    // The run's thread alone.
+    std::size_t m_next = 0;
+    std::optional<Job> m_candidate;
+
+    std::mutex m_mutex;
+    std::condition_variable m_workReady;
+    std::condition_variable m_jobDone;
+    std::deque<Job> m_queue;
+    std::map<std::size_t, Outcome> m_done;
+    std::multiset<FileIdentity> m_inFlight;
+    std::size_t m_running = 0;
+    std::uint64_t m_memoryInFlight = 0;
+    std::size_t m_finished = 0;
+    bool m_stopping = false;
+    bool m_closing = false;
+    std::vector<std::thread> m_threads;
+};
 
 }  // namespace
 
@@ -79,8 +450,18 @@ void BatchReporter::refused(const std::string &, const std::string &) {}
 void BatchReporter::processing(std::size_t, std::size_t, const std::string &) {}
 void BatchReporter::finished() {}
 void BatchReporter::abandoned() {}
+void BatchReporter::runEndedAt(const std::string &) {}
 std::string BatchReporter::shownName(const std::string &name) const { return name; }
 void BatchReporter::otherLinksKept(const std::string &, std::uint64_t) {}
+void BatchReporter::fileDone(const FileResult &) {}
+
+unsigned processorCount()
+{
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return unsigned(CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 std::string folderPart(const std::string &name)
 {
@@ -123,37 +504,38 @@ BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSett
     picture::Bitmap work;
     std::string previousFolder;
     std::optional<BatchAnswer> answer;
+    std::string endedAt;
     const std::size_t count = names.size();
+    const unsigned jobs = settings.jobs ? settings.jobs : processorCount();
 
     try {
         for (std::size_t i = 0; i < count; ++i) {
             const std::string &name = names[i];
-            const std::string folder = folderPart(name);
             // Also for files that end up skipped, so that after Abort the
             // folders of the remaining names still show.
-            if (folder != previousFolder) {
-                previousFolder = folder;
-                reporter.addNormalLine(folderLine(reporter.shownName(folder)));
-            }
+            reportFolder(reporter, name, previousFolder);
             if (asksAgain(answer)) {
                 answer = asker.ask(fileNamePart(name), name);
                 ++summary.asked;
             }
-            if (!processesFile(*answer))
+            if (!processesFile(*answer)) {
+                reportSkipped(reporter, name, *answer);
                 continue;
+            }
+            if (*answer == BatchAnswer::YesToAll && jobs > 1 && count - i > 1) {
+                ParallelRun(names, settings, replace, reporter, jobs).run(i, summary, previousFolder, endedAt);
+                break;
+            }
             reporter.processing(i, count, name);
+            endedAt = name;
             const ResultLine line = processFile(work, name, settings, replace, reporter);
-            if (line.kind == ResultLine::Failed)
-                ++summary.failed;
-            else
-                ++summary.processed;
-            report(reporter, line);
-            if (line.otherLinks > 0)
-                reporter.otherLinksKept(name, line.otherLinks);
-            if (line.kind == ResultLine::Failed)
-                reporter.refused(name, line.reason);
+            endedAt.clear();
+            tally(summary, line);
+            report(reporter, name, line);
         }
     } catch (...) {
+        if (!endedAt.empty())
+            reporter.runEndedAt(endedAt);
         reporter.abandoned();
         throw;
     }

@@ -8,6 +8,7 @@
 // (the result window, or standard output).
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,21 @@ public:
     virtual BatchAnswer ask(const std::string &fileName, const std::string &name) = 0;
 };
 
+// What became of one file of the list, for reporters that keep a record of
+// every file rather than the result lines (the command line's --json).
+enum class FileOutcome { Processed, Changed, Failed, Skipped };
+
+struct FileResult {
+    std::string name;  // as the list holds it
+    FileOutcome outcome = FileOutcome::Processed;
+    // The pixel format before and after, for processed and changed files.
+    picture::PixelFormat before = picture::PixelFormat::Device;
+    picture::PixelFormat after = picture::PixelFormat::Device;
+    // Failed: the picture-format error's own message. Skipped: "no",
+    // "closed" or "aborted", after the answer that skipped it.
+    std::string reason;
+};
+
 class BatchReporter {
 public:
     virtual ~BatchReporter() = default;
@@ -59,18 +75,35 @@ public:
     // An error other than a picture-format error ends the run and is about to
     // reach the caller; the lines so far are not to be shown as a result.
     virtual void abandoned();
+    // Just before abandoned(): the name whose error ends the run, when the
+    // error came from working on a file.
+    virtual void runEndedAt(const std::string &name);
 
     // A name as the lines show it (a folder, or a file-name part).
     virtual std::string shownName(const std::string &name) const;
     // names[index] was replaced, and its `count` other names (hard links)
     // keep the old picture.
     virtual void otherLinksKept(const std::string &name, std::uint64_t count);
+    // Every name of the list, after its result line if it has one, in the
+    // order of the list; skipped files too.
+    virtual void fileDone(const FileResult &result);
 };
 
 struct BatchSettings {
     int mode = kModeSwap;
     ColorRef color1 = 0x00FFFFFF;  // white
     ColorRef color2 = 0x00000000;  // black
+    // Files worked on at once after Yes to all (0: one per processor). Until
+    // then each file waits for its question. The result lines come in the
+    // order of the names whatever the number.
+    unsigned jobs = 0;
+    // The pictures of the files in flight, as their headers declare them, stay
+    // within this many bytes (0: half of the physical memory); a larger one is
+    // worked on alone.
+    std::uint64_t memoryBudget = 0;
+    // Reads and processes every file as a real run would, writes nothing
+    // back; a file that couldn't be replaced ends the run as it would.
+    bool dryRun = false;
 };
 
 // Counts of one run, for callers that need them (the command line's exit
@@ -92,11 +125,19 @@ std::string processedLine(int mode, const std::string &fileName);
 std::string changedLine(const std::string &fileName, picture::PixelFormat before, picture::PixelFormat after);
 std::string failedLine(const std::string &fileName);
 
+// What a file takes in memory while it is worked on, estimated from its size
+// and the picture size its header declares; 0 for a name that isn't a file.
+std::uint64_t memoryAtWork(const std::string &name);
+
+// The processors this program may run on.
+unsigned processorCount();
+
 // Runs the batch over names, synchronously. A picture-format error gives the
 // file a failed line and the run goes on; any other error calls
 // reporter.abandoned() and leaves the run, passing the error on. After the
 // last name reporter.finished() is called. `replace` chooses backups and kept
-// times of the replaced files (none by default).
+// times of the replaced files (none by default). The reporter and the asker
+// are only ever called from the calling thread.
 BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSettings &settings,
                           BatchAsker &asker, BatchReporter &reporter, const platform::ReplaceOptions &replace = {});
 

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -11,6 +12,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <sstream>
 #include <utility>
 
 #include "support/test_support.h"
@@ -169,6 +173,7 @@ TEST_F(ToviBatchTest, UsageErrorsExitWith64AndTouchNothing)
     const std::vector<std::vector<std::string>> wrong{
         {},          {"--yes"}, {"--frobnicate", name}, {"--mode", "negate", name}, {"--mode"},
         {"--color1", "#12345", name}, {"--color2=red", name}, {"--color1", "#12345G", name}, {"--yes=1", name},
+        {"--jobs", "0", name}, {"-jx", name}, {"--jobs=1025", name}, {"--json=1", name}, {"-j"},
     };
     for (const auto &arguments : wrong) {
         const auto result = runBatch(arguments);
@@ -255,16 +260,16 @@ TEST_F(ToviBatchTest, NoThenYesToAllAsksTwice)
     const auto one = add("1.bmp");
     const auto two = add("2.bmp");
     const auto three = add("3.bmp");
-    const auto result = runBatch({one, two, three}, withInput("x\nn\nA\n"));
+    const auto result = runBatch({one, two, three}, withInput("x\nn\nall\n"));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "2.bmp\n" + kSwapped + "3.bmp\n");
     EXPECT_TRUE(unchanged(one));
     EXPECT_EQ(pixelsOf(two), kSwappedPixels);
     EXPECT_EQ(pixelsOf(three), kSwappedPixels);
     const std::string question = "現在の設定で画像処理し、上書きします. ";
-    EXPECT_EQ(result.err, question + one + " [y/n/a/A]: x\n" +
-                              "y (はい), n (いいえ), a (中止), A (すべてはい) のいずれかを入力してください。\n" +
-                              question + one + " [y/n/a/A]: n\n" + question + two + " [y/n/a/A]: A\n");
+    EXPECT_EQ(result.err, question + one + " [y/n/a/all/?]: x\n" +
+                              "y (はい), n (いいえ), a (中止), all (すべてはい), ? (説明) のいずれかを入力してください。\n" +
+                              question + one + " [y/n/a/all/?]: n\n" + question + two + " [y/n/a/all/?]: all\n");
 }
 
 TEST_F(ToviBatchTest, AbortAtTheFirstFileStillListsTheFolders)
@@ -339,7 +344,8 @@ TEST_F(ToviBatchTest, AReadOnlyFileEndsTheRunWithExitStatus2)
     const auto locked = add("2.bmp");
     const auto three = add("3.bmp");
     ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
-    const auto result = runBatch({"-y", one, locked, three});
+    // One job: with more, 3.bmp may already be under way when the error comes.
+    const auto result = runBatch({"-y", "--jobs=1", one, locked, three});
     EXPECT_EQ(result.status, 2);
     // What was done before the error is still on record.
     EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "1.bmp\n");
@@ -422,7 +428,7 @@ TEST_F(ToviBatchTest, ControlCharactersInNamesArePrintedEscaped)
     const auto result = runBatch({newline, tab}, withInput("y\nn\n"));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "a\\nフォルダ:\\tb.bmp\n");
-    EXPECT_NE(result.err.find(path() + "t\\tx\\x1B[2J.bmp [y/n/a/A]"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(path() + "t\\tx\\x1B[2J.bmp [y/n/a/all/?]"), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
     EXPECT_EQ(pixelsOf(newline), kSwappedPixels);
     EXPECT_TRUE(unchanged(tab));
@@ -479,6 +485,367 @@ TEST_F(ToviBatchTest, PreservedTimestampsAndTheDefault)
     ASSERT_EQ(::stat(changed.c_str(), &info), 0);
     EXPECT_GT(info.st_mtim.tv_sec, old[1].tv_sec);
     EXPECT_EQ(pixelsOf(kept), kSwappedPixels);
+}
+
+TEST_F(ToviBatchTest, SystemTextsFollowTheLocaleAndNothingElseDoes)
+{
+    // A Japanese locale made for the test, where the system has the sources.
+    const std::string locales = path("locales");
+    std::filesystem::create_directories(locales);
+    if (!test::fileExists("/usr/share/locale/ja/LC_MESSAGES/libc.mo") ||
+        std::system(("localedef -i ja_JP -f UTF-8 " + locales + "/ja_JP.UTF-8 >/dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "no Japanese locale sources or system texts";
+    const auto one = add("1.bmp");
+    const auto locked = add("2.bmp");
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+    RunOptions japanese;
+    japanese.environment = {"LOCPATH=" + locales, "LC_ALL=ja_JP.UTF-8"};
+    const auto result = runBatch({"-y", "--jobs=1", one, locked}, japanese);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "1.bmp\n");
+    EXPECT_EQ(result.err, "tovi-batch: ファイル \"" + locked + "\" を作成できません。許可がありません\n");
+}
+
+// ---------------------------------------------------------------------------
+// Prompt keys
+
+std::size_t questionsIn(const std::string &err)
+{
+    std::size_t count = 0;
+    for (auto at = err.find("[y/n/a/all/?]: "); at != std::string::npos; at = err.find("[y/n/a/all/?]: ", at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(ToviBatchTest, EachPromptKey)
+{
+    struct Case {
+        const char *input;
+        bool first;
+        bool second;
+        std::size_t questions;
+    };
+    const Case cases[]{
+        {"y\nY\n", true, true, 2},     {"n\nN\n", false, false, 2}, {"a\n", false, false, 1},
+        {"A\n", false, false, 1},      {"q\n", false, false, 1},    {"Q\n", false, false, 1},
+        {"all\n", true, true, 1},      {"n\nall\n", false, true, 2},
+        // Not answers: the key list, a stray word, the word in capitals; then
+        // the end of input closes the second question.
+        {"?\nx\nALL\ny\n", true, false, 5},
+    };
+    for (const auto &c : cases) {
+        const auto one = add("1.bmp");
+        const auto two = add("2.bmp");
+        const auto result = runBatch({one, two}, withInput(c.input));
+        EXPECT_EQ(result.status, 0) << c.input;
+        EXPECT_EQ(!unchanged(one), c.first) << c.input;
+        EXPECT_EQ(!unchanged(two), c.second) << c.input;
+        EXPECT_EQ(questionsIn(result.err), c.questions) << c.input;
+    }
+    const auto help = runBatch({add("1.bmp")}, withInput("?\n"));
+    EXPECT_NE(help.err.find("all = すべてはい"), std::string::npos) << help.err;
+}
+
+// ---------------------------------------------------------------------------
+// Several jobs after Yes to all
+
+TEST_F(ToviBatchTest, FourJobsPrintTheLinesOfOneJob)
+{
+    // Thirty pictures, 00.bmp to 29.bmp; 07.bmp is no picture.
+    std::vector<std::string> names;
+    const auto addAll = [&] {
+        names.clear();
+        for (int i = 0; i < 30; ++i)
+            names.push_back(add((i < 10 ? "0" : "") + std::to_string(i) + ".bmp"));
+        add("07.bmp", Bytes(40, 'x'));
+    };
+    const auto runWith = [&](const std::string &jobs) {
+        std::vector<std::string> arguments{"-y", jobs};
+        arguments.insert(arguments.end(), names.begin(), names.end());
+        return runBatch(arguments);
+    };
+    addAll();
+    const auto one = runWith("--jobs=1");
+    addAll();
+    const auto four = runWith("-j4");
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(four.status, 1);
+    EXPECT_EQ(four.out, one.out);
+    EXPECT_NE(one.out.find("処理できませんでした:\t07.bmp\t"), std::string::npos);
+
+    // 19.bmp read-only: the run ends there.
+    addAll();
+    ASSERT_EQ(::chmod(names[19].c_str(), 0444), 0);
+    const auto oneLocked = runWith("--jobs=1");
+    addAll();
+    const auto fourLocked = runWith("-j4");
+    EXPECT_EQ(oneLocked.status, 2);
+    EXPECT_EQ(fourLocked.status, 2);
+    EXPECT_EQ(fourLocked.err, oneLocked.err);
+    // What one job printed, then the lines of the files that were already
+    // under way, in order; every other later file untouched.
+    ASSERT_TRUE(fourLocked.out.starts_with(oneLocked.out)) << fourLocked.out;
+    std::istringstream extra(fourLocked.out.substr(oneLocked.out.size()));
+    std::string line;
+    std::size_t next = 20;
+    while (std::getline(extra, line)) {
+        while (next < names.size() && line != kSwapped + std::to_string(next) + ".bmp")
+            EXPECT_TRUE(unchanged(names[next++])) << names[next - 1];
+        ASSERT_LT(next, names.size()) << "unexpected line " << line;
+        EXPECT_FALSE(unchanged(names[next++]));
+    }
+    for (; next < names.size(); ++next)
+        EXPECT_TRUE(unchanged(names[next])) << names[next];
+    EXPECT_TRUE(unchanged(names[19]));
+}
+
+// ---------------------------------------------------------------------------
+// Folders walked with --recursive
+
+// A chain of folders under base whose full path grows past PATH_MAX, which no
+// one, root included, can open by name; removed bottom-up through descriptors.
+class TooDeepFolders {
+public:
+    explicit TooDeepFolders(const std::string &base)
+    {
+        const std::string part(200, 'd');
+        std::string path = base;
+        int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY);
+        while (fd >= 0 && path.size() < PATH_MAX) {
+            ::mkdirat(fd, part.c_str(), 0755);
+            m_fds.push_back(fd);
+            fd = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY);
+            path += "/" + part;
+        }
+        m_unreachable = path;
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ~TooDeepFolders()
+    {
+        const std::string part(200, 'd');
+        for (auto fd = m_fds.rbegin(); fd != m_fds.rend(); ++fd) {
+            ::unlinkat(*fd, part.c_str(), AT_REMOVEDIR);
+            ::close(*fd);
+        }
+    }
+    // The first folder of the chain whose name is too long.
+    const std::string &unreachable() const { return m_unreachable; }
+
+private:
+    std::vector<int> m_fds;
+    std::string m_unreachable;
+};
+
+TEST_F(ToviBatchTest, RecursiveWalksFilesFirstThenSubfoldersInBytewiseOrder)
+{
+    for (const char *name : {"r/b.bmp", "r/A.BMP", "r/c.Bmp", "r/sub/d.bmp", "r/sub/deeper/e.bmp", "r/Sub2/f.bmp"})
+        add(name);
+    add("r/notes.txt");
+    add("r/x.bmpx");
+    add("extra.dat");
+    ASSERT_EQ(::symlink("c.Bmp", path("r/link.bmp").c_str()), 0);
+    ASSERT_EQ(::symlink("sub", path("r/linked-folder.bmp").c_str()), 0);  // not followed
+    std::filesystem::create_directories(path("r/m"));
+    const TooDeepFolders deep(path("r/m"));
+
+    const auto result = runBatch({"-y", "-r", path("extra.dat"), path("r")});
+    EXPECT_EQ(result.status, 1);  // a folder could not be read
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "extra.dat\n" + folderLine("r/") + kSwapped + "A.BMP\n" +
+                              kSwapped + "b.bmp\n" + kSwapped + "c.Bmp\n" + kSwapped + "link.bmp\n" +
+                              folderLine("r/Sub2/") + kSwapped + "f.bmp\n" + folderLine("r/sub/") + kSwapped +
+                              "d.bmp\n" + folderLine("r/sub/deeper/") + kSwapped + "e.bmp\n");
+    EXPECT_EQ(result.err, "tovi-batch: フォルダ \"" + deep.unreachable() + "\" を読めません。File name too long\n");
+    EXPECT_TRUE(unchanged(path("r/c.Bmp")));  // once by its name, once by the link
+    EXPECT_TRUE(unchanged(path("r/notes.txt")));
+
+    // Without -r a folder is still refused before anything is done.
+    const auto refused = runBatch({"-y", path("extra.dat"), path("r")});
+    EXPECT_EQ(refused.status, 64);
+    EXPECT_EQ(pixelsOf(path("extra.dat")), kSwappedPixels);
+}
+
+// ---------------------------------------------------------------------------
+// Dry run and JSON lines
+
+struct Times {
+    timespec modified;
+    timespec changed;
+    bool operator==(const Times &other) const
+    {
+        return modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+Times timesOf(const std::string &name)
+{
+    struct stat info {};
+    ::stat(name.c_str(), &info);
+    return {info.st_mtim, info.st_ctim};
+}
+
+const std::string kDryTitle = "Tovi for XP 連続処理の結果 (ドライラン: ファイルは書き換えていません)\n";
+
+TEST_F(ToviBatchTest, ADryRunPrintsTheLinesOfTheRealRunAndChangesNothing)
+{
+    const auto one = add("a/1.bmp");
+    const auto bad = add("a/bad.bmp", Bytes(40, 'x'));
+    const auto two = add("b/2.bmp");
+    const std::vector<std::string> names{one, bad, two};
+    std::vector<Times> before;
+    for (const auto &name : names)
+        before.push_back(timesOf(name));
+
+    std::vector<std::string> arguments{"-n", "--mode", "invert"};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    const auto dry = runBatch(arguments, withInput("n\nn\nn\n"));  // asks nothing
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_EQ(dry.err, bad + ": the file doesn't start with the signature \"BM\"\n");
+    for (std::size_t i = 0; i < names.size(); ++i)
+        EXPECT_TRUE(timesOf(names[i]) == before[i]) << names[i];
+    EXPECT_TRUE(unchanged(one));
+    EXPECT_TRUE(unchanged(two));
+    EXPECT_EQ(test::listFolder(path("a")), (std::vector<std::string>{"1.bmp", "bad.bmp"}));
+
+    arguments[0] = "-y";
+    const auto real = runBatch(arguments);
+    EXPECT_EQ(real.status, dry.status);
+    ASSERT_TRUE(dry.out.starts_with(kDryTitle));
+    ASSERT_TRUE(real.out.starts_with(kTitle));
+    EXPECT_EQ(dry.out.substr(kDryTitle.size()), real.out.substr(kTitle.size()));
+    EXPECT_FALSE(unchanged(two));
+
+    // A file the real run couldn't replace ends the dry run the same way.
+    const auto locked = add("c/locked.bmp");
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+    const auto dryLocked = runBatch({"--dry-run", locked});
+    const auto realLocked = runBatch({"-y", locked});
+    EXPECT_EQ(dryLocked.status, 2);
+    EXPECT_EQ(dryLocked.err, realLocked.err);
+    EXPECT_TRUE(unchanged(locked));
+}
+
+// The objects of --json lines: one level, values strings or null. Reads the
+// \udcXX escapes back as the bytes they stand for.
+using JsonObject = std::map<std::string, std::optional<std::string>>;
+
+std::optional<JsonObject> parseJsonLine(const std::string &line)
+{
+    std::size_t at = 0;
+    const auto skipBlanks = [&] {
+        while (at < line.size() && line[at] == ' ')
+            ++at;
+    };
+    const auto expect = [&](char c) {
+        skipBlanks();
+        return at < line.size() && line[at++] == c;
+    };
+    const auto parseString = [&]() -> std::optional<std::string> {
+        if (!expect('"'))
+            return std::nullopt;
+        std::string text;
+        while (at < line.size() && line[at] != '"') {
+            const unsigned char c = (unsigned char)line[at++];
+            if (c < 0x20)
+                return std::nullopt;
+            if (c != '\\') {
+                text += char(c);
+                continue;
+            }
+            if (at >= line.size())
+                return std::nullopt;
+            const char escaped = line[at++];
+            if (escaped == 'u') {
+                const unsigned code = unsigned(std::stoul(line.substr(at, 4), nullptr, 16));
+                at += 4;
+                if (code >= 0xDC80 && code <= 0xDCFF)
+                    text += char(code - 0xDC00);
+                else if (code < 0x20)
+                    text += char(code);
+                else
+                    return std::nullopt;
+            } else if (escaped == '"' || escaped == '\\') {
+                text += escaped;
+            } else {
+                return std::nullopt;
+            }
+        }
+        return expect('"') ? std::optional(text) : std::nullopt;
+    };
+    JsonObject object;
+    if (!expect('{'))
+        return std::nullopt;
+    do {
+        const auto key = parseString();
+        if (!key || !expect(':'))
+            return std::nullopt;
+        skipBlanks();
+        if (line.compare(at, 4, "null") == 0) {
+            at += 4;
+            object[*key] = std::nullopt;
+        } else if (const auto value = parseString()) {
+            object[*key] = *value;
+        } else {
+            return std::nullopt;
+        }
+    } while (expect(','));
+    if (line[at - 1] != '}' || at != line.size())
+        return std::nullopt;
+    return object;
+}
+
+TEST_F(ToviBatchTest, JsonLinesParseAndMatchTheTextLines)
+{
+    const std::vector<std::string> names{add("a/1.bmp"), add("a/bad.bmp", Bytes(40, 'x')), add("a/2.bmp"),
+                                         add("b/odd \"name\"\t\xff.bmp")};
+    std::vector<std::string> arguments{"--json"};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    const std::string answers = "y\ny\nn\nall\n";
+    const auto json = runBatch(arguments, withInput(answers));
+    for (const auto &name : names)
+        add(name.substr(path().size() + 1), name == names[1] ? Bytes(40, 'x') : samplePicture());
+    const auto text = runBatch({names.begin(), names.end()}, withInput(answers));
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(text.status, 1);
+    EXPECT_EQ(json.err, text.err);
+
+    // The text lines, rebuilt from the objects.
+    std::istringstream lines(json.out);
+    std::string line;
+    std::string rebuilt = kTitle;
+    std::string folder;
+    std::vector<std::string> results;
+    std::size_t i = 0;
+    while (std::getline(lines, line)) {
+        const auto object = parseJsonLine(line);
+        ASSERT_TRUE(object) << line;
+        ASSERT_LT(i, names.size());
+        ASSERT_EQ(object->size(), 7u) << line;
+        const std::string file = object->at("file").value_or("");
+        EXPECT_EQ(object->at("folder").value_or("") + file, names[i++]);
+        EXPECT_EQ(object->at("mode"), "swap");
+        const std::string result = object->at("result").value_or("");
+        // A failed file's reason is the reader's own message, whichever it is.
+        const std::string reason = result == "failed" && object->at("reason") ? "why" : object->at("reason").value_or("-");
+        results.push_back(result + " " + reason + " " + object->at("to").value_or("-"));
+        if (object->at("folder") != folder) {
+            folder = object->at("folder").value_or("");
+            rebuilt += "フォルダ:\t" + folder + "\n";
+        }
+        // The text lines show a tab in a name escaped, JSON as itself.
+        std::string shown;
+        for (const char c : file)
+            shown += c == '\t' ? std::string("\\t") : std::string(1, c);
+        if (result == "processed")
+            rebuilt += kSwapped + shown + "\n";
+        else if (result == "failed")
+            rebuilt += "処理できませんでした:\t" + file + "\t未サポートフォーマット\n";
+    }
+    EXPECT_EQ(rebuilt, text.out);
+    EXPECT_EQ(results, (std::vector<std::string>{"processed - 24bit : TrueColorビットマップ",
+                                                 "failed why -", "skipped no -",
+                                                 "processed - 24bit : TrueColorビットマップ"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <thread>
 
 #include "picture/pixel_format.h"
 #include "platform/errors.h"
@@ -54,6 +55,8 @@ public:
     void processing(std::size_t index, std::size_t count, const std::string &name) override
     {
         progress.push_back(std::to_string(index + 1) + "/" + std::to_string(count) + " " + name);
+        ++started;
+        notOnTheRunsThread += std::this_thread::get_id() != m_thread;
     }
     void finished() override { ++finishedCalls; }
     void abandoned() override { ++abandonedCalls; }
@@ -61,12 +64,28 @@ public:
     {
         notes.push_back(name + " " + std::to_string(count));
     }
+    void fileDone(const FileResult &result) override
+    {
+        done.push_back(result.name);
+        if (result.outcome != FileOutcome::Skipped)
+            mostInFlight = std::max(mostInFlight, started - reported++);
+        notOnTheRunsThread += std::this_thread::get_id() != m_thread;
+    }
 
     Lines lines;
     Lines notes;
     Lines progress;
+    Lines done;
     int finishedCalls = 0;
     int abandonedCalls = 0;
+    // Files started and not yet reported, at most, as seen from here.
+    int started = 0;
+    int reported = 0;
+    int mostInFlight = 0;
+    int notOnTheRunsThread = 0;
+
+private:
+    std::thread::id m_thread = std::this_thread::get_id();
 };
 
 constexpr BatchAnswer Yes = BatchAnswer::Yes;
@@ -291,10 +310,10 @@ TEST(BatchProcessingTest, AnEmptyFileIsProcessedAndStaysEmpty)
 // Errors other than the picture-format error end the run
 
 template <typename ErrorType>
-std::string runUntilError(BatchRun &run, const std::vector<std::string> &names)
+std::string runUntilError(BatchRun &run, const std::vector<std::string> &names, const BatchSettings &settings = {})
 {
     try {
-        run(names);
+        run(names, settings);
     } catch (const ErrorType &error) {
         return error.what();
     } catch (const std::exception &error) {
@@ -312,7 +331,10 @@ TEST(BatchErrorTest, AFileShorterThanTheFileHeaderEndsTheRun)
     const auto names = writeSamples(pics, {"1.bmp", "short.bmp", "3.bmp"});
     pics.write("short.bmp", cut);
     BatchRun run({YesToAll});
-    EXPECT_EQ(runUntilError<StreamReadError>(run, names), "ストリームからの読み込みエラー");
+    // One job: with more, 3.bmp may already be under way when the error comes.
+    BatchSettings oneJob;
+    oneJob.jobs = 1;
+    EXPECT_EQ(runUntilError<StreamReadError>(run, names, oneJob), "ストリームからの読み込みエラー");
     EXPECT_EQ(run.reporter.abandonedCalls, 1);
     EXPECT_EQ(run.reporter.finishedCalls, 0);
     // The folder line and 1.bmp; no line for the short file.
@@ -348,7 +370,9 @@ TEST(BatchReplaceTest, AFileAnotherRunHoldsEndsTheRunAsInUse)
     const auto names = writeSamples(pics, {"1.bmp", "2.bmp"});
     platform::HeldFile otherRun(names[0]);
     BatchRun run({YesToAll});
-    EXPECT_EQ(runUntilError<FileCreateError>(run, names),
+    BatchSettings oneJob;
+    oneJob.jobs = 1;
+    EXPECT_EQ(runUntilError<FileCreateError>(run, names, oneJob),
               "ファイル \"" + names[0] + "\" を作成できません。Resource temporarily unavailable");
     EXPECT_EQ(test::readFile(names[0]), samplePicture());
     EXPECT_EQ(test::readFile(names[1]), samplePicture());
@@ -397,6 +421,140 @@ TEST(BatchReplaceTest, LinesShowNamesAsTheReporterShowsThem)
     EXPECT_EQ(reporter.lines, (Lines{"N フォルダ:\t<" + pics.file("") + ">", "N " + kSwapped + "<1.bmp>",
                                      "F 処理できませんでした:\t<bad.bmp>\t未サポートフォーマット"}));
     EXPECT_EQ(asker.asked, Lines{"1.bmp"});
+}
+
+// ---------------------------------------------------------------------------
+// Several files at once after Yes to all
+
+BatchSettings withJobs(unsigned jobs)
+{
+    BatchSettings settings;
+    settings.mode = kModeInvert;
+    settings.jobs = jobs;
+    return settings;
+}
+
+// Twelve pictures in two folders, the fourth no picture at all.
+std::vector<std::string> writeFolderOfSamples(const TempDir &dir)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < 12; ++i)
+        names.push_back(dir.write((i < 6 ? "a/" : "b/") + std::to_string(10 + i) + ".bmp", samplePicture()));
+    dir.write("a/13.bmp", Bytes(40, 'x'));
+    return names;
+}
+
+TEST(BatchParallelTest, LinesFilesAndCallsAreThoseOfOneJobWhateverTheJobs)
+{
+    TempDir one;
+    TempDir four;
+    const auto oneNames = writeFolderOfSamples(one);
+    const auto fourNames = writeFolderOfSamples(four);
+    BatchRun oneRun({Yes, YesToAll});
+    BatchRun fourRun({Yes, YesToAll});
+    const auto oneSummary = oneRun(oneNames, withJobs(1));
+    const auto fourSummary = fourRun(fourNames, withJobs(4));
+
+    auto lines = fourRun.reporter.lines;
+    for (auto &line : lines) {
+        if (const auto at = line.find(four.path()); at != std::string::npos)
+            line.replace(at, four.path().size(), one.path());
+    }
+    EXPECT_EQ(lines, oneRun.reporter.lines);
+    ASSERT_EQ(lines.size(), 14u);
+    EXPECT_EQ(lines[4], "F 処理できませんでした:\t13.bmp\t未サポートフォーマット");
+    EXPECT_EQ(fourRun.reporter.progress.size(), 12u);
+    EXPECT_EQ(fourRun.reporter.done, fourNames);
+    EXPECT_EQ(fourRun.reporter.notOnTheRunsThread, 0);
+    EXPECT_EQ(fourRun.reporter.finishedCalls, 1);
+    EXPECT_EQ(fourSummary.processed, oneSummary.processed);
+    EXPECT_EQ(fourSummary.failed, 1u);
+    for (std::size_t i = 0; i < oneNames.size(); ++i)
+        EXPECT_EQ(test::readFile(fourNames[i]), test::readFile(oneNames[i])) << fourNames[i];
+}
+
+TEST(BatchParallelTest, TwoNamesOfOneFileAreWorkedOnOneAfterTheOther)
+{
+    TempDir pics;
+    const auto names = writeSamples(pics, {"p.bmp", "q.bmp"});
+    const std::string link = pics.file("link.bmp");
+    ASSERT_EQ(::link(names[0].c_str(), link.c_str()), 0);
+    BatchRun run({YesToAll});
+    // As one job leaves them: p.bmp inverted twice, and the link, which the
+    // first replacement of p.bmp parted from it, inverted once.
+    run({names[0], names[0], link, names[1]}, withJobs(4));
+    EXPECT_EQ(run.reporter.lines.size(), 5u);
+    const Bytes inverted = test::bgrBytes({0x000000, 0xFFFFFF, 0xF5EBE1, 0x000001});
+    EXPECT_EQ(test::readFile(names[0]), samplePicture());
+    EXPECT_EQ(test::pixelBytes(test::readFile(link)), inverted);
+    EXPECT_EQ(test::pixelBytes(test::readFile(names[1])), inverted);
+}
+
+TEST(BatchParallelTest, MemoryAtWorkComesFromTheDeclaredPictureSize)
+{
+    TempDir pics;
+    const Bytes sample = samplePicture();
+    EXPECT_EQ(memoryAtWork(pics.write("p.bmp", sample)), sample.size() + 4 * 1 * 8);
+    Bytes huge = sample;
+    huge[18] = 0x10;  // 0x2710 = 10000 wide
+    huge[19] = 0x27;
+    huge[22] = 0x48;  // -3000 high (top-down)
+    huge[23] = 0xF4;
+    huge[24] = huge[25] = 0xFF;
+    EXPECT_EQ(memoryAtWork(pics.write("huge.bmp", huge)), huge.size() + 10000ull * 3000 * 8);
+    EXPECT_EQ(memoryAtWork(pics.write("text.bmp", Bytes(40, 'x'))), 40u);
+    EXPECT_EQ(memoryAtWork(pics.file("missing.bmp")), 0u);
+}
+
+TEST(BatchParallelTest, JobsAndAMemoryBudgetSmallerThanAnyPicture)
+{
+    TempDir pics;
+    const auto names = writeSamples(pics, {"1.bmp", "2.bmp", "3.bmp", "4.bmp", "5.bmp", "6.bmp"});
+    BatchRun unbounded({YesToAll});
+    unbounded(names, withJobs(4));
+    EXPECT_GE(unbounded.reporter.mostInFlight, 4);
+
+    // Each file is worked on alone, and still every one is done.
+    BatchSettings settings = withJobs(4);
+    settings.memoryBudget = 1;
+    BatchRun run({YesToAll});
+    run(names, settings);
+    EXPECT_EQ(run.reporter.lines.size(), 7u);
+    for (const auto &name : names)
+        EXPECT_EQ(test::readFile(name), samplePicture()) << name << " inverted twice";
+}
+
+TEST(BatchParallelTest, ARunEndingErrorLetsTheStartedFilesFinishAndReportThem)
+{
+    TempDir pics;
+    std::vector<std::string> names;
+    for (int i = 0; i < 10; ++i)
+        names.push_back(pics.write(std::to_string(i) + ".bmp", samplePicture()));
+    ASSERT_EQ(::chmod(names[3].c_str(), 0444), 0);
+    BatchRun run({YesToAll});
+    BatchSettings settings;
+    settings.jobs = 4;
+    EXPECT_EQ(runUntilError<FileCreateError>(run, names, settings),
+              "ファイル \"" + names[3] + "\" を作成できません。Permission denied");
+    // 0-2 as with one job, then whichever later files were under way, in order.
+    const Lines &lines = run.reporter.lines;
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 4),
+              (Lines{"N フォルダ:\t" + pics.file(""), "N " + kSwapped + "0.bmp", "N " + kSwapped + "1.bmp",
+                     "N " + kSwapped + "2.bmp"}));
+    std::size_t next = 4;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const bool changed = test::readFile(names[i]) != samplePicture();
+        const bool listed = next < lines.size() && lines[next] == "N " + kSwapped + std::to_string(i) + ".bmp";
+        if (i > 3) {
+            EXPECT_EQ(changed, listed) << names[i];
+            next += listed;
+        }
+        EXPECT_EQ(changed, i != 3 && (i < 3 || listed)) << names[i];
+    }
+    EXPECT_EQ(next, lines.size()) << "lines out of order";
+    EXPECT_EQ(run.reporter.abandonedCalls, 1);
+    EXPECT_EQ(run.reporter.finishedCalls, 0);
 }
 
 }  // namespace

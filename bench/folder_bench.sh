@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Folder-scale benchmark of the batch run: tovi-batch --yes --mode invert with
+# --jobs 1, 2 and 4, side by side with `mogrify -negate` of ImageMagick and of
+# GraphicsMagick (a peer that isn't installed is left out), on fresh copies of
+# the same files:
+#
+#   600x500-24   200 files of 600x500, 24 bits per pixel
+#   600x500-8    200 files of 600x500, 8 bits per pixel
+#   100x100-24  1000 files of 100x100, 24 bits per pixel
+#
+# tovi-batch makes every file durable before it goes on (the file and its
+# folder are flushed to disk). The peers flush nothing, so each is also timed
+# followed by `sync -f` on the folder ("+sync"), the cheapest way to make
+# their output as durable; the speed-up is taken against the fastest durable
+# peer, the plain peers are listed too. Wall time is the median of REPEAT runs,
+# peak memory the largest "Maximum resident set size" of /usr/bin/time -v.
+#
+#   bench/folder_bench.sh [TOVI_BATCH]
+#
+# Environment: BENCH_DIR (work folder, default /tmp/tovi-folder-bench),
+# REPEAT (default 3), JOBS (default "1 2 4"). Needs python3 for the pictures.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+tovi=${1:-}
+if [[ -z $tovi ]]; then
+  for candidate in "$root/build/bin/tovi-batch" "$root/build-batch/bin/tovi-batch"; do
+    [[ -x $candidate ]] && { tovi=$candidate; break; }
+  done
+fi
+[[ -x ${tovi:-} ]] || { echo "folder_bench: build tovi-batch first or name it" >&2; exit 2; }
+[[ -x /usr/bin/time ]] || { echo "folder_bench: /usr/bin/time is needed (apt-get install time)" >&2; exit 2; }
+command -v python3 >/dev/null || { echo "folder_bench: python3 is needed" >&2; exit 2; }
+
+work=${BENCH_DIR:-/tmp/tovi-folder-bench}
+repeat=${REPEAT:-3}
+jobs_list=${JOBS:-"1 2 4"}
+
+# The Debian packages' own programs, not any wrapper earlier on the path.
+peers=()
+if [[ -x /usr/bin/mogrify ]]; then peers+=(imagemagick); else echo "folder_bench: no ImageMagick, left out" >&2; fi
+if command -v gm >/dev/null; then peers+=(graphicsmagick); else echo "folder_bench: no GraphicsMagick, left out" >&2; fi
+
+rm -rf "$work"
+mkdir -p "$work/masters"
+results=$work/results.tsv
+printf 'set\ttool\twall_s\tpeak_rss_mb\n' >"$results"
+
+echo "folder_bench: writing pictures into $work/masters" >&2
+python3 "$root/bench/make_bmp.py" 24 600 500 "$work/masters/600x500-24" 200
+python3 "$root/bench/make_bmp.py" 8 600 500 "$work/masters/600x500-8" 200
+python3 "$root/bench/make_bmp.py" 24 100 100 "$work/masters/100x100-24" 1000
+sets="600x500-24 600x500-8 100x100-24"
+
+# record SET TOOL WALLS RSS_KB: one line of the results, with the median of
+# the wall times (seconds, space-separated) and the peak RSS in MB.
+record() {
+  awk -v set="$1" -v tool="$2" -v walls="$3" -v rss="$4" 'BEGIN {
+    n = split(walls, w, " ")
+    for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (w[j] < w[i]) { t = w[i]; w[i] = w[j]; w[j] = t }
+    median = (n % 2) ? w[(n + 1) / 2] : (w[n / 2] + w[n / 2 + 1]) / 2
+    printf "%s\t%s\t%.3f\t%.1f\n", set, tool, median, rss / 1024
+  }' | tee -a "$results"
+}
+
+# measure SET TOOL COMMAND...: REPEAT times, copies the set afresh, flushes the
+# copy so that no tool pays for another's write-back, and runs the command
+# (the word FILES stands for the copies' names, RUN for their folder).
+measure() {
+  local set=$1 tool=$2 r rss start end walls="" peak=0
+  shift 2
+  for ((r = 0; r < repeat; r++)); do
+    rm -rf "$work/run" && cp -r "$work/masters/$set" "$work/run" && sync
+    local command=() word
+    for word in "$@"; do
+      case $word in
+        FILES) command+=("$work/run"/*.bmp) ;;
+        RUN) command+=("$work/run") ;;
+        *) command+=("$word") ;;
+      esac
+    done
+    start=$(date +%s%N)
+    /usr/bin/time -v -o "$work/time.txt" "${command[@]}" >/dev/null 2>"$work/stderr.txt" || {
+      echo "folder_bench: failed: $tool on $set" >&2
+      cat "$work/stderr.txt" >&2
+    }
+    end=$(date +%s%N)
+    rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
+    walls="$walls $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')"
+    ((rss > peak)) && peak=$rss
+  done
+  record "$set" "$tool" "$walls" "$peak"
+}
+
+# The peers, plain and followed by a flush of their folder.
+peer_command() {
+  case $1 in
+    imagemagick) echo /usr/bin/mogrify -negate ;;
+    graphicsmagick) echo gm mogrify -negate ;;
+  esac
+}
+
+for set in $sets; do
+  for jobs in $jobs_list; do
+    measure "$set" "tovi-j$jobs" "$tovi" --yes --mode invert --jobs "$jobs" FILES
+  done
+  for peer in "${peers[@]}"; do
+    read -r -a command <<<"$(peer_command "$peer")"
+    measure "$set" "$peer" "${command[@]}" FILES
+    measure "$set" "$peer+sync" bash -c '"$@" && sync -f "${@: -1}"' flush "${command[@]}" FILES
+  done
+done
+
+# Summary: each number of jobs against the fastest durable peer and the
+# fastest plain one.
+echo
+printf "%-11s %-8s %8s %8s %14s %8s %12s %8s\n" set tovi "tovi s" "RSS MB" "durable peer" "peer s" "speed-up" "plain s"
+awk -F'\t' '
+  NR == 1 { next }
+  { t[$1, $2] = $3; rss[$1, $2] = $4; sets[$1] = 1; tools[$2] = 1 }
+  END {
+    for (set in sets) {
+      best = ""; plain = ""
+      for (tool in tools) {
+        if (tool ~ /^tovi/ || !((set, tool) in t)) continue
+        if (tool ~ /\+sync$/) { if (best == "" || t[set, tool] < t[set, best]) best = tool }
+        else if (plain == "" || t[set, tool] < t[set, plain]) plain = tool
+      }
+      for (tool in tools) {
+        if (tool !~ /^tovi/ || !((set, tool) in t)) continue
+        if (best == "")
+          printf "%-11s %-8s %8.3f %8.1f %14s\n", set, substr(tool, 6), t[set, tool], rss[set, tool], "(no peer)"
+        else
+          printf "%-11s %-8s %8.3f %8.1f %14s %8.3f %11.2fx %8.3f\n", set, substr(tool, 6), t[set, tool], rss[set, tool],
+            best, t[set, best], t[set, best] / t[set, tool], t[set, plain]
+      }
+    }
+  }' "$results" | sort -k1,1 -k2,2 -s
+echo "folder_bench: raw figures in $results" >&2
