@@ -14,7 +14,7 @@
 #include <QScreen>
 #include <QStyle>
 
-#include "ui/batch/window_placement.h"
+#include "ui/common/window_placement.h"
 
 namespace tovi::ui {
 

@@ -12,7 +12,7 @@
 #include <QTextCharFormat>
 #include <QTextEdit>
 
-#include "ui/batch/fade_form.h"
+#include "ui/common/fade_form.h"
 
 class QPushButton;
 

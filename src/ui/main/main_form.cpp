@@ -17,7 +17,7 @@
 #include "platform/system_colors.h"
 #include "ui/main/application.h"
 #include "ui/main/file_names.h"
-#include "ui/main/palette_colors.h"
+#include "ui/common/palette_colors.h"
 
 namespace tovi::ui {
 

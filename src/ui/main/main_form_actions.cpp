@@ -8,7 +8,7 @@
 #include "ui/main/main_form.h"
 
 #include "ui/help/help_requests.h"
-#include "ui/main/palette_colors.h"
+#include "ui/common/palette_colors.h"
 
 namespace tovi::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/batch/fade_form.h"
+#include "ui/common/fade_form.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,7 +11,7 @@
 
 #include "platform/gradient.h"
 #include "platform/system_colors.h"
-#include "ui/batch/window_placement.h"
+#include "ui/common/window_placement.h"
 
 namespace tovi::ui {
 

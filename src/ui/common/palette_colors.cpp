@@ -1,4 +1,4 @@
-#include "ui/main/palette_colors.h"
+#include "ui/common/palette_colors.h"
 
 #include "platform/system_colors.h"
 
