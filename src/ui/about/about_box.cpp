@@ -10,7 +10,7 @@
 #include "platform/system_colors.h"
 #include "platform/version_record.h"
 #include "ui/about/program_icon.h"
-#include "ui/batch/system_color.h"
+#include "ui/common/palette_colors.h"
 
 namespace tovi::ui {
 

@@ -9,7 +9,7 @@
 
 #include "platform/system_colors.h"
 #include "process/batch.h"
-#include "ui/batch/system_color.h"
+#include "ui/common/palette_colors.h"
 
 namespace tovi::ui {
 

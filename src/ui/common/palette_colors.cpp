@@ -12,6 +12,11 @@ QColor toQColor(ColorRef value)
     return QColor(int(redOf(c)), int(greenOf(c)), int(blueOf(c)));
 }
 
+QColor sysQColor(int index)
+{
+    return toQColor(systemColorValue(index));
+}
+
 ColorRef fromQColor(const QColor &color)
 {
     const QColor rgbColor = color.toRgb();
