@@ -131,13 +131,12 @@ void TMainForm::createMenus()
     EditMenu->addAction(ColorSelectAction1);
     EditMenu->addAction(ColorSelectAction2);
     EditMenu->addSeparator();
-    EditMenu->addAction(ColorChange);
-    EditMenu->addAction(ColorInv);
-    EditMenu->addAction(ColorGray);
-    EditMenu->addAction(ColorInvGray);
+    for (const process::ModeInfo &mode : process::kModes)
+        EditMenu->addAction(runAction(mode.code));
     EditMenu->addSeparator();
     ModeChangeMenu = addMenu(EditMenu, "ModeChangeMenu", QStringLiteral("モード変更"), QString());
-    ModeChangeMenu->addActions({modeChange, modeInv, modeGray, modeInvGray});
+    for (const process::ModeInfo &mode : process::kModes)
+        ModeChangeMenu->addAction(modeAction(mode.code));
 
     HelpMenu = addMenu(nullptr, "HelpMenu", QStringLiteral("ヘルプ(&H)"), QStringLiteral("ヘルプトピック"));
     HelpMenu->addAction(HelpOpen);
@@ -146,7 +145,8 @@ void TMainForm::createMenus()
     ModeMenu = new QMenu(this);
     ModeMenu->setObjectName(QStringLiteral("ModeMenu"));
     ModeMenu->setStyle(menuStyle);
-    ModeMenu->addActions({modeChange, modeInv, modeGray, modeInvGray});
+    for (const process::ModeInfo &mode : process::kModes)
+        ModeMenu->addAction(modeAction(mode.code));
 }
 
 void TMainForm::createToolBar()
