@@ -55,6 +55,11 @@ public:
     QPushButton *const Button1;
     ResultTextView *const RichEdit1;
 
+protected:
+    // No close box: a close request from the window manager (its close
+    // command, Alt+F4) does nothing; only OK or Enter close the window.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void FormCreate();
     // Appends text + line end at the end of the text with the insertion

@@ -27,6 +27,7 @@
 #include "ui/main/image_list.h"
 
 class QActionGroup;
+class QMargins;
 class QMenu;
 class QMenuBar;
 class QStatusBar;
@@ -156,13 +157,14 @@ public:
     void setHelpOpenHandler(std::function<void()> handler) { m_helpOpenHandler = std::move(handler); }
 
 protected:
-    void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // The described size and position are the outer ones, frame included.
+    void fitOuterSize(const QMargins &frame);
     void createActions();
     void createMenus();
     void createToolBar();
@@ -192,7 +194,6 @@ private:
     QString m_openDialogFileName;
     QString m_saveDialogFileName;
     std::array<QColor, 16> m_customColors;
-    bool m_frameAdjusted = false;
     std::function<void()> m_helpOpenHandler;
 };
 
