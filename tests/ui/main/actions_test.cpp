@@ -35,33 +35,33 @@ struct ActionRow {
 TEST(ActionTable, EveryActionAsStored)
 {
     const std::vector<ActionRow> rows = {
-        {"ColorProcRun", "連続モード", "ColorChange1", {}, 19, 1209, true, ""},
-        {"ColorPick1", "編集", "画像から色1を抽出", {}, 15, 1203, false, "色抽出|画像から色1を抽出する"},
-        {"ColorPick2", "編集", "画像から色2を抽出", {}, 15, 1203, false, "色抽出|画像から色2を抽出する"},
-        {"FileExit1", "ファイル", "終了(&X)", QKeySequence(Qt::ALT | Qt::Key_F4), -1, 1104, true, "終了|アプリケーションの終了"},
-        {"HelpAbout1", "Help", "バージョン情報(&A)...", {}, -1, 1302, true,
+        {"ColorProcRun", "連続モード", "ColorChange1", {}, 19, help::kHelpContextMode, true, ""},
+        {"ColorPick1", "編集", "画像から色1を抽出", {}, 15, help::kHelpContextColorPick, false, "色抽出|画像から色1を抽出する"},
+        {"ColorPick2", "編集", "画像から色2を抽出", {}, 15, help::kHelpContextColorPick, false, "色抽出|画像から色2を抽出する"},
+        {"FileExit1", "ファイル", "終了(&X)", QKeySequence(Qt::ALT | Qt::Key_F4), -1, help::kHelpContextFileExit, true, "終了|アプリケーションの終了"},
+        {"HelpAbout1", "Help", "バージョン情報(&A)...", {}, -1, help::kHelpContextHelpAbout, true,
          "バージョン情報|プログラム情報，バージョン番号，および著作権を表示"},
-        {"OpenPicture1", "ダイアログ", "画像を開く(&O)...", QKeySequence(Qt::CTRL | Qt::Key_O), 7, 1101, true, "画像を開く"},
-        {"SavePicture1", "ダイアログ", "画像の保存(&S)...", QKeySequence(Qt::CTRL | Qt::Key_S), 8, 1102, false, "画像の保存"},
-        {"ColorSelect1", "ダイアログ", "色の指定(&C)...", {}, -1, 0, true, "色の指定"},
-        {"modeChange", "連続モード", "色交換モード", {}, 19, 1209, true, "交換モード|画像の色1と色2を交換する"},
-        {"modeInv", "連続モード", "色反転モード", {}, 20, 1209, true, "反転モード|画像の色域を反転する"},
-        {"modeGray", "連続モード", "グレースケールモード", {}, 21, 1209, true,
+        {"OpenPicture1", "ダイアログ", "画像を開く(&O)...", QKeySequence(Qt::CTRL | Qt::Key_O), 7, help::kHelpContextOpenPicture, true, "画像を開く"},
+        {"SavePicture1", "ダイアログ", "画像の保存(&S)...", QKeySequence(Qt::CTRL | Qt::Key_S), 8, help::kHelpContextSavePicture, false, "画像の保存"},
+        {"ColorSelect1", "ダイアログ", "色の指定(&C)...", {}, -1, help::kHelpContextNone, true, "色の指定"},
+        {"modeChange", "連続モード", "色交換モード", {}, 19, help::kHelpContextMode, true, "交換モード|画像の色1と色2を交換する"},
+        {"modeInv", "連続モード", "色反転モード", {}, 20, help::kHelpContextMode, true, "反転モード|画像の色域を反転する"},
+        {"modeGray", "連続モード", "グレースケールモード", {}, 21, help::kHelpContextMode, true,
          "グレースケールモード|画像をグレースケール|グレースケール(モノトーン)化する"},
-        {"modeInvGray", "連続モード", "反転＆グレースケール", {}, 22, 1209, true,
+        {"modeInvGray", "連続モード", "反転＆グレースケール", {}, 22, help::kHelpContextMode, true,
          "反転＆グレースケール|画像の色域を反転した上でグレースケール(モノトーン)化する"},
-        {"ColorSelectAction1", "編集", "色1の設定", {}, -1, 1204, true, "色選択|色1を設定する"},
-        {"ColorSelectAction2", "編集", "色2の設定", {}, -1, 1204, true, "色選択|色2を設定する"},
-        {"EditCopy1", "編集", "コピー(&C)", QKeySequence(Qt::CTRL | Qt::Key_C), 16, 1202, false,
+        {"ColorSelectAction1", "編集", "色1の設定", {}, -1, help::kHelpContextColorSelect, true, "色選択|色1を設定する"},
+        {"ColorSelectAction2", "編集", "色2の設定", {}, -1, help::kHelpContextColorSelect, true, "色選択|色2を設定する"},
+        {"EditCopy1", "編集", "コピー(&C)", QKeySequence(Qt::CTRL | Qt::Key_C), 16, help::kHelpContextEditCopy, false,
          "コピー|選択範囲をクリップボードにコピー"},
-        {"EditPaste1", "編集", "貼り付け(&P)", QKeySequence(Qt::CTRL | Qt::Key_V), 17, 1201, true,
+        {"EditPaste1", "編集", "貼り付け(&P)", QKeySequence(Qt::CTRL | Qt::Key_V), 17, help::kHelpContextEditPaste, true,
          "貼り付け|クリップボードの内容を貼り付ける"},
-        {"ColorChange", "編集", "色交換実行", {}, 19, 1205, false, "交換実行|画像の色1と色2を交換する"},
-        {"SelectPictures", "ダイアログ", "複数画像を処理...", {}, -1, 1103, true, "複数の画像を選択し一度に処理する"},
-        {"HelpOpen", "Help", "ヘルプ(&H)", QKeySequence(Qt::Key_F1), 18, 1301, true, ""},
-        {"ColorInv", "編集", "色反転実行", {}, 20, 1206, false, "反転実行|画像の色域を反転する"},
-        {"ColorGray", "編集", "グレースケール実行", {}, 21, 1207, false, "画像をグレースケール|グレースケール(モノトーン)化する"},
-        {"ColorInvGray", "編集", "反転＆グレースケール", {}, 22, 1208, false,
+        {"ColorChange", "編集", "色交換実行", {}, 19, help::kHelpContextColorChange, false, "交換実行|画像の色1と色2を交換する"},
+        {"SelectPictures", "ダイアログ", "複数画像を処理...", {}, -1, help::kHelpContextSelectPictures, true, "複数の画像を選択し一度に処理する"},
+        {"HelpOpen", "Help", "ヘルプ(&H)", QKeySequence(Qt::Key_F1), 18, help::kHelpContextHelpOpen, true, ""},
+        {"ColorInv", "編集", "色反転実行", {}, 20, help::kHelpContextColorInv, false, "反転実行|画像の色域を反転する"},
+        {"ColorGray", "編集", "グレースケール実行", {}, 21, help::kHelpContextColorGray, false, "画像をグレースケール|グレースケール(モノトーン)化する"},
+        {"ColorInvGray", "編集", "反転＆グレースケール", {}, 22, help::kHelpContextColorInvGray, false,
          "反転＆グレースケール|画像の色域を反転した上でグレースケール(モノトーン)化する"},
     };
     // Before the first idle pass the actions hold their stored state.
@@ -239,7 +239,7 @@ TEST_F(Modes, ChoosingGrayscaleFromTheDropDownChangesTheRunButtonOnly)
     chooseFromDropDown(form, form.modeGray);
     EXPECT_EQ(form.ColorProcRun->imageIndex(), 21);
     EXPECT_EQ(form.ColorProcRun->text(), QStringLiteral("グレースケールモード"));
-    EXPECT_EQ(form.ColorProcRun->helpContext(), 1209);
+    EXPECT_EQ(form.ColorProcRun->helpContext(), help::kHelpContextMode);
     EXPECT_EQ(form.ToolButton7->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32),
               form.ImageList1.image(21).convertToFormat(QImage::Format_ARGB32));
     EXPECT_EQ(form.ToolButton7->toolTip(), QStringLiteral("グレースケールモード"));
