@@ -24,7 +24,7 @@ shopt -s nullglob
 for artifact in "$work"/crash-* "$work"/timeout-* "$work"/oom-* "$work"/leak-*; do
   kept="$here/regressions/$(basename "$fuzzer")-$(basename "$artifact")"
   cp "$artifact" "$kept"
-  echo "fuzz: input kept as ${kept#"$here"/../}"
+  echo "fuzz: input kept as fuzz/regressions/$(basename "$kept")"
 done
 if [ "$status" -ne 0 ]; then
   echo "fuzz: $(basename "$fuzzer") failed (status $status)"
