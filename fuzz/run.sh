@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs a fuzz target for a bounded time, seeded with the BMP Suite and the
+# Runs a fuzz target for a bounded time, starting from the BMP Suite and the
 # inputs kept in fuzz/regressions/.
 # usage: fuzz/run.sh FUZZER SECONDS
 #
