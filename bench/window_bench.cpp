@@ -20,7 +20,7 @@
 
 #include "ui/main/application.h"
 #include "ui/main/main_form.h"
-#include "ui/main/palette_colors.h"
+#include "ui/common/palette_colors.h"
 
 namespace {
 

@@ -1,21 +1,17 @@
 #include "cli/batch_options.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <utility>
 
+#include "process/color_modes.h"
+
 namespace tovi::cli {
 
 namespace {
-
-constexpr std::array<std::pair<const char *, int>, 4> kModes{{
-    {"swap", process::kModeSwap},
-    {"invert", process::kModeInvert},
-    {"gray", process::kModeGray},
-    {"invert-gray", process::kModeInvertGray},
-}};
 
 constexpr std::array<std::pair<const char *, platform::BackupControl>, 8> kBackupControls{{
     {"none", platform::BackupControl::None},
@@ -62,6 +58,31 @@ private:
     std::size_t m_next = 0;
 };
 
+// "swap, invert, gray, invert-gray": every name --mode takes.
+std::string modeNameList()
+{
+    std::string list;
+    for (const process::ModeInfo &mode : process::kModes) {
+        if (!list.empty())
+            list += ", ";
+        list += mode.commandName;
+    }
+    return list;
+}
+
+// The usage lines of --mode: one per mode, with the name its result lines show.
+std::string modeOptionLines()
+{
+    std::string lines = "  --mode MODE      処理モード (既定 " +
+                        std::string(process::findMode(process::kDefaultMode)->commandName) + "):\n";
+    for (const process::ModeInfo &mode : process::kModes) {
+        std::string name(mode.commandName);
+        name.resize(std::max<std::size_t>(name.size() + 1, 13), ' ');
+        lines += "                     " + name + std::string(mode.resultName) + "\n";
+    }
+    return lines;
+}
+
 }  // namespace
 
 platform::ColorRef parseColor(const std::string &text)
@@ -82,11 +103,9 @@ platform::ColorRef parseColor(const std::string &text)
 
 int parseMode(const std::string &text)
 {
-    for (const auto &[name, mode] : kModes) {
-        if (text == name)
-            return mode;
-    }
-    throw UsageError("モード \"" + text + "\" はありません (swap, invert, gray, invert-gray)");
+    if (const process::ModeInfo *mode = process::findModeByCommandName(text))
+        return mode->code;
+    throw UsageError("モード \"" + text + "\" はありません (" + modeNameList() + ")");
 }
 
 platform::BackupControl parseBackupControl(const std::string &text)
@@ -137,10 +156,8 @@ void settleBackups(BatchOptions &options, bool backup, const std::optional<std::
 
 std::string modeOptionName(int mode)
 {
-    for (const auto &[name, code] : kModes) {
-        if (code == mode)
-            return name;
-    }
+    if (const process::ModeInfo *info = process::findMode(mode))
+        return std::string(info->commandName);
     return std::to_string(mode);
 }
 
@@ -235,9 +252,8 @@ std::string usageText()
 {
     return "使い方: tovi-batch [オプション] ファイル...\n"
            "BMP 画像のそれぞれを現在の設定で画像処理し、上書きします。\n"
-           "\n"
-           "  --mode MODE      処理モード: swap (色交換, 既定), invert (色反転),\n"
-           "                   gray (グレースケール化), invert-gray (反転グレースケール化)\n"
+           "\n" +
+           modeOptionLines() +
            "  --color1 #RRGGBB 色交換の色1 (既定 #FFFFFF)\n"
            "  --color2 #RRGGBB 色交換の色2 (既定 #000000)\n"
            "  -y, --yes        確認せずにすべて処理します (すべてはい)\n"

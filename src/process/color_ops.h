@@ -5,19 +5,14 @@
 #include <string>
 
 #include "picture/bitmap.h"
+#include "process/color_modes.h"
 
 namespace tovi::process {
 
 using platform::ColorRef;
 
-enum Mode : int {
-    kModeSwap = 19,        // exchange colour 1 and colour 2
-    kModeInvert = 20,      // invert every channel
-    kModeGray = 21,        // plain mean of the three channels
-    kModeInvertGray = 22,  // inverted mean
-};
-
-// The name of a mode for the batch result lines; empty for any other code.
+// The name of a mode for the batch result lines (the table's result name);
+// empty for any other code.
 std::string modeName(int mode);
 
 // Processes the picture in place. color1 and color2 are colour values: system

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <utility>
 
+#include "process/color_modes.h"
 #include "support/test_support.h"
 #include "support/tiny_bmp.h"
 
@@ -165,6 +166,16 @@ TEST_F(ToviBatchTest, VersionAndHelp)
     for (const char *option : {"--mode", "--color1", "--color2", "--yes", "--version", "invert-gray", "--backup[=CONTROL]",
                                "--suffix", "--preserve-timestamps", "VERSION_CONTROL", "SIMPLE_BACKUP_SUFFIX"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    // Every mode of the table, with the name its result lines carry, and each
+    // taken by --mode.
+    const auto name = add("p.bmp");
+    for (const process::ModeInfo &mode : process::kModes) {
+        const std::string line = std::string(mode.commandName) + " ";
+        EXPECT_NE(help.out.find(line), std::string::npos) << line;
+        EXPECT_NE(help.out.find(mode.resultName), std::string::npos) << mode.resultName;
+        const auto result = runBatch({"--mode", std::string(mode.commandName), "--yes", name});
+        EXPECT_EQ(result.out, kTitle + folderLine() + std::string(mode.resultName) + "処理しました:\tp.bmp\n");
+    }
 }
 
 TEST_F(ToviBatchTest, UsageErrorsExitWith64AndTouchNothing)

@@ -92,6 +92,16 @@ std::vector<std::uint8_t> bytesOf(const Bitmap &b)
     return {r->bits(), r->bits() + r->imageBytes()};
 }
 
+// Every mode of the table and a code no mode has.
+std::vector<int> everyModeCodeAndAnother()
+{
+    std::vector<int> codes;
+    for (const ModeInfo &mode : kModes)
+        codes.push_back(mode.code);
+    codes.push_back(unusedModeCode());
+    return codes;
+}
+
 class FastPaths : public ::testing::TestWithParam<std::tuple<int, int>> {};
 
 // Each fast path gives exactly the bytes of the plain pipeline, padding and
@@ -128,7 +138,7 @@ TEST_P(FastPaths, MatchThePlainPipelineByteForByte)
 
 INSTANTIATE_TEST_SUITE_P(EveryFormatAndMode, FastPaths,
                          ::testing::Combine(::testing::Range(0, int(std::size(kLayouts))),
-                                            ::testing::Values(19, 20, 21, 22, 23)),
+                                            ::testing::ValuesIn(everyModeCodeAndAnother())),
                          [](const auto &info) {
                              return std::string(kLayouts[std::get<0>(info.param)].name) + "_mode" +
                                     std::to_string(std::get<1>(info.param));
@@ -155,7 +165,7 @@ TEST(Modes, NamesOfTheFourModes)
     EXPECT_EQ(modeName(20), "色反転モード");
     EXPECT_EQ(modeName(21), "グレースケール化");
     EXPECT_EQ(modeName(22), "反転グレースケール化");
-    EXPECT_EQ(modeName(23), "");
+    EXPECT_EQ(modeName(unusedModeCode()), "");
 }
 
 TEST(Modes, ExchangeSwapsExactlyTheTwoColours)
@@ -205,7 +215,7 @@ TEST(Modes, GrayIsThePlainMeanWithoutRounding)
 TEST(Modes, OtherCodesLeaveColoursButClearTheFourthByte)
 {
     Bitmap b = picture24({rgb(5, 6, 7)});
-    processColors(b, 23, 0, 0);
+    processColors(b, unusedModeCode(), 0, 0);
     EXPECT_EQ(b.pixel(0, 0), rgb(5, 6, 7));
     Bitmap b32;
     b32.setPixelFormat(PixelFormat::Bit32);

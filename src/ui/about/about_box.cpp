@@ -10,7 +10,8 @@
 #include "platform/system_colors.h"
 #include "platform/version_record.h"
 #include "ui/about/program_icon.h"
-#include "ui/batch/system_color.h"
+#include "ui/common/palette_colors.h"
+#include "ui/common/window_frames.h"
 
 namespace tovi::ui {
 
@@ -103,8 +104,7 @@ TAboutBox::TAboutBox(QWidget *mainWindow)
       Comments(new QLabel(QStringLiteral("二つの色を交換するソフト。主に白黒反転。"), this))
 {
     // A dialog frame with a close box, no minimise, maximise or help button.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(closeBoxDialogFlags());
     setWindowTitle(kCaption);
 
     QFont font;

@@ -14,7 +14,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "ui/batch/fade_form.h"
+#include "ui/common/fade_form.h"
 
 class QLabel;
 class QPushButton;

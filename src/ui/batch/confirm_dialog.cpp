@@ -10,11 +10,13 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 
-#include "ui/batch/window_placement.h"
+#include "ui/common/window_frames.h"
+#include "ui/common/window_placement.h"
 
 namespace tovi::ui {
 
@@ -120,8 +122,8 @@ ConfirmDialog::ConfirmDialog(QWidget *mainWindow, const QString &fileName)
     : QDialog(mainWindow), m_message(confirmMessage(fileName))
 {
     // A dialog frame with a close box only.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(closeBoxDialogFlags());
+    keepNormalState(this);
     setWindowTitle(kCaption);
     setFont(QApplication::font("QMessageBoxLabel"));
     m_icon = style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(kIconSize, kIconSize);
@@ -145,9 +147,14 @@ ConfirmDialog::ConfirmDialog(QWidget *mainWindow, const QString &fileName)
     for (std::size_t i = 0; i < m_buttons.size(); ++i)
         m_buttons[i]->setGeometry(m_layout.buttons[i]);
 
-    const QSize outer = outerSizeLike(mainWindow, m_layout.client);
-    move(mainWindow ? confirmDialogPosition(mainWindow->window()->frameGeometry(), outer, screenRect)
-                    : centredOver(screenRect, outer));
+    const QPointer<QWidget> owner = mainWindow;
+    const auto place = [this, owner, screenRect](const QSize &outer) {
+        move(owner ? confirmDialogPosition(owner->window()->frameGeometry(), outer, screenRect)
+                   : centredOver(screenRect, outer));
+    };
+    // Until the dialog has its own frame, the main window's stands in for it.
+    place(outerSizeLike(mainWindow, m_layout.client));
+    whenFramed(this, [this, place](const QMargins &frame) { place(m_layout.client.grownBy(frame)); });
 
     button(ConfirmAnswer::Yes)->setFocus();
 }

@@ -1,5 +1,6 @@
 #include "ui/batch/result_form.h"
 
+#include <QCloseEvent>
 #include <QFocusEvent>
 #include <QFont>
 #include <QPalette>
@@ -9,7 +10,8 @@
 
 #include "platform/system_colors.h"
 #include "process/batch.h"
-#include "ui/batch/system_color.h"
+#include "ui/common/palette_colors.h"
+#include "ui/common/window_frames.h"
 
 namespace tovi::ui {
 
@@ -68,7 +70,7 @@ TResultForm::TResultForm(QWidget *mainWindow)
       RichEdit1(new ResultTextView(this))
 {
     // A dialog frame with no title-bar buttons at all.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowFlags(buttonlessDialogFlags());
     setWindowTitle(kCaption);
 
     QFont font(QStringLiteral("Tahoma"));
@@ -105,6 +107,11 @@ void TResultForm::FormCreate()
     m_insertion.setForeground(sysQColor(platform::kColorWindowText));
     appendLine(QString::fromUtf8(process::kBatchResultTitle));
     FadingIn = true;
+}
+
+void TResultForm::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
 }
 
 void TResultForm::AddNormalLine(const QString &text)

@@ -12,7 +12,7 @@
 #include <QTextCharFormat>
 #include <QTextEdit>
 
-#include "ui/batch/fade_form.h"
+#include "ui/common/fade_form.h"
 
 class QPushButton;
 
@@ -54,6 +54,11 @@ public:
 
     QPushButton *const Button1;
     ResultTextView *const RichEdit1;
+
+protected:
+    // No close box: a close request from the window manager (its close
+    // command, Alt+F4) does nothing; only OK or Enter close the window.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void FormCreate();

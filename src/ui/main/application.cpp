@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include "platform/errors.h"
+#include "ui/common/window_frames.h"
 
 namespace tovi::ui {
 
@@ -49,7 +50,8 @@ void handleException(const std::exception &error)
     if (dynamic_cast<const SilentAbort *>(&error))
         return;
     QMessageBox box(QMessageBox::Critical, applicationTitle(), errorMessageText(QString::fromUtf8(error.what())),
-                    QMessageBox::Ok, QApplication::activeWindow());
+                    QMessageBox::Ok, QApplication::activeWindow(), closeBoxDialogFlags());
+    keepNormalState(&box);
     box.exec();
 }
 

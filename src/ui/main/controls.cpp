@@ -15,7 +15,7 @@
 #include "platform/system_colors.h"
 #include "ui/main/application.h"
 #include "ui/main/image_list.h"
-#include "ui/main/palette_colors.h"
+#include "ui/common/palette_colors.h"
 
 namespace tovi::ui {
 

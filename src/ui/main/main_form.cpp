@@ -15,9 +15,10 @@
 
 #include "platform/stream.h"
 #include "platform/system_colors.h"
+#include "ui/common/palette_colors.h"
+#include "ui/common/window_frames.h"
 #include "ui/main/application.h"
 #include "ui/main/file_names.h"
-#include "ui/main/palette_colors.h"
 
 namespace tovi::ui {
 
@@ -67,6 +68,9 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
     move(kInitialPosition);
     resize(kInitialSize);
     setMinimumSize(kSmallestSize);
+    // The sizes are outer sizes, frame included; the frame is there only once
+    // the window manager has put it round the window.
+    whenFramed(this, [this](const QMargins &frame) { fitOuterSize(frame); });
     m_customColors.fill(QColor(Qt::white));
 
     createActions();
@@ -134,13 +138,12 @@ void TMainForm::createMenus()
     EditMenu->addAction(ColorSelectAction1);
     EditMenu->addAction(ColorSelectAction2);
     EditMenu->addSeparator();
-    EditMenu->addAction(ColorChange);
-    EditMenu->addAction(ColorInv);
-    EditMenu->addAction(ColorGray);
-    EditMenu->addAction(ColorInvGray);
+    for (const process::ModeInfo &mode : process::kModes)
+        EditMenu->addAction(runAction(mode.code));
     EditMenu->addSeparator();
     ModeChangeMenu = addMenu(EditMenu, "ModeChangeMenu", QStringLiteral("モード変更"), QString());
-    ModeChangeMenu->addActions({modeChange, modeInv, modeGray, modeInvGray});
+    for (const process::ModeInfo &mode : process::kModes)
+        ModeChangeMenu->addAction(modeAction(mode.code));
 
     HelpMenu = addMenu(nullptr, "HelpMenu", QStringLiteral("ヘルプ(&H)"), QStringLiteral("ヘルプトピック"));
     HelpMenu->addAction(HelpOpen);
@@ -149,7 +152,8 @@ void TMainForm::createMenus()
     ModeMenu = new QMenu(this);
     ModeMenu->setObjectName(QStringLiteral("ModeMenu"));
     ModeMenu->setStyle(menuStyle);
-    ModeMenu->addActions({modeChange, modeInv, modeGray, modeInvGray});
+    for (const process::ModeInfo &mode : process::kModes)
+        ModeMenu->addAction(modeAction(mode.code));
 }
 
 void TMainForm::createToolBar()
@@ -275,20 +279,12 @@ void TMainForm::FileExit1Execute()
     close();
 }
 
-void TMainForm::showEvent(QShowEvent *event)
+void TMainForm::fitOuterSize(const QMargins &frame)
 {
-    QMainWindow::showEvent(event);
-    // The initial size is the outer size, frame included; the frame is known
-    // once the window is on screen.
-    if (m_frameAdjusted)
-        return;
-    m_frameAdjusted = true;
-    const QSize frame = frameGeometry().size() - geometry().size();
-    if (frame != QSize(0, 0)) {
-        setMinimumSize(kSmallestSize - frame);
-        resize(kInitialSize - frame);
-        move(kInitialPosition);
-    }
+    const QSize margins(frame.left() + frame.right(), frame.top() + frame.bottom());
+    setMinimumSize(kSmallestSize - margins);
+    resize(kInitialSize - margins);
+    move(kInitialPosition);
 }
 
 void TMainForm::paintEvent(QPaintEvent *)

@@ -23,11 +23,13 @@
 #include "picture/bitmap.h"
 #include "picture/pixel_format.h"
 #include "platform/raster.h"
+#include "process/color_modes.h"
 #include "ui/main/controls.h"
 #include "ui/main/image_list.h"
 #include "ui/main/undo_history.h"
 
 class QActionGroup;
+class QMargins;
 class QMenu;
 class QMenuBar;
 class QStatusBar;
@@ -75,7 +77,13 @@ public:
     bool pictureShown() const;
     ColorRef color1() const { return ColorPanel1->color(); }
     ColorRef color2() const { return ColorPanel2->color(); }
-    int currentMode() const { return ColorProcRun->imageIndex(); }
+    // The mode the run button and the batch run apply; the run button shows
+    // it by its glyph.
+    int currentMode() const { return m_mode; }
+    // The actions of a mode (process::kModes), nullptr for any other code:
+    // the one that makes it the current mode and the one that runs it at once.
+    TAction *modeAction(int mode) const;
+    TAction *runAction(int mode) const;
     bool picking() const { return Picking; }
     bool pickDragging() const { return PickDragging; }
     int pickTarget() const { return PickTarget; }
@@ -107,14 +115,6 @@ public:
 
     // --- Handlers -----------------------------------------------------------------
     void ColorProcRunExecute();
-    void ColorChangeExecute();
-    void ColorInvExecute();
-    void ColorGrayExecute();
-    void ColorInvGrayExecute();
-    void modeChangeExecute() { SetProcMode(modeChange); }
-    void modeInvExecute() { SetProcMode(modeInv); }
-    void modeGrayExecute() { SetProcMode(modeGray); }
-    void modeInvGrayExecute() { SetProcMode(modeInvGray); }
     void ColorSelectAction1Execute();
     void ColorSelectAction2Execute();
     void ColorPick1Execute();
@@ -165,7 +165,6 @@ public:
     void setHelpOpenHandler(std::function<void()> handler) { m_helpOpenHandler = std::move(handler); }
 
 protected:
-    void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -173,6 +172,8 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // The described size and position are the outer ones, frame included.
+    void fitOuterSize(const QMargins &frame);
     void createActions();
     void createMenus();
     void createToolBar();
@@ -188,8 +189,16 @@ private:
     void selectColor(TColorPanel *panel);
     TAction *newAction(const QString &name, const QString &category, const QString &caption, int glyph,
                        int helpContext, const QString &hint, std::function<void()> handler);
+    void createModeActions(const QString &category);
+    void createRunActions(const QString &category, std::size_t first, std::size_t end);
+    // The commands that need a picture shown, enabled by ActionList1Update.
+    QList<TAction *> pictureCommands() const;
 
     QString FileName;
+    int m_mode = process::kDefaultMode;
+    // In the order of process::kModes.
+    QList<TAction *> m_modeActions;
+    QList<TAction *> m_runActions;
     bool Picking = false;
     bool PickDragging = false;
     int PickTarget = 0;
@@ -198,7 +207,6 @@ private:
     QString m_openDialogFileName;
     QString m_saveDialogFileName;
     std::array<QColor, 16> m_customColors;
-    bool m_frameAdjusted = false;
     std::function<void()> m_helpOpenHandler;
     UndoHistory m_undoHistory;
 };

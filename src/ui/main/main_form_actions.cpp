@@ -8,14 +8,19 @@
 #include "process/color_ops.h"
 #include "ui/main/main_form.h"
 
+#include "ui/common/palette_colors.h"
 #include "ui/help/help_requests.h"
-#include "ui/main/palette_colors.h"
 
 namespace tovi::ui {
 
 namespace {
 
 constexpr int kNoGlyph = -1;
+
+QString text(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
 
 }  // namespace
 
@@ -49,55 +54,43 @@ void TMainForm::createActions()
     const QString dialog = QStringLiteral("ダイアログ");
     using G = TImageList;
 
-    ColorProcRun = newAction("ColorProcRun", run, "ColorChange1", G::kModeSwap, 1209, QString(),
+    const process::ModeInfo &startMode = *process::findMode(process::kDefaultMode);
+    ColorProcRun = newAction("ColorProcRun", run, "ColorChange1", startMode.glyph, help::kHelpContextMode, QString(),
                              [this] { ColorProcRunExecute(); });
-    ColorPick1 = newAction("ColorPick1", edit, "画像から色1を抽出", G::kEyedropper, 1203,
+    ColorPick1 = newAction("ColorPick1", edit, "画像から色1を抽出", G::kEyedropper, help::kHelpContextColorPick,
                            "色抽出|画像から色1を抽出する", [this] { ColorPick1Execute(); });
-    ColorPick2 = newAction("ColorPick2", edit, "画像から色2を抽出", G::kEyedropper, 1203,
+    ColorPick2 = newAction("ColorPick2", edit, "画像から色2を抽出", G::kEyedropper, help::kHelpContextColorPick,
                            "色抽出|画像から色2を抽出する", [this] { ColorPick2Execute(); });
-    FileExit1 = newAction("FileExit1", file, "終了(&X)", kNoGlyph, 1104, "終了|アプリケーションの終了",
-                          [this] { FileExit1Execute(); });
-    HelpAbout1 = newAction("HelpAbout1", help, "バージョン情報(&A)...", kNoGlyph, 1302,
+    FileExit1 = newAction("FileExit1", file, "終了(&X)", kNoGlyph, help::kHelpContextFileExit,
+                          "終了|アプリケーションの終了", [this] { FileExit1Execute(); });
+    HelpAbout1 = newAction("HelpAbout1", help, "バージョン情報(&A)...", kNoGlyph, help::kHelpContextHelpAbout,
                            "バージョン情報|プログラム情報，バージョン番号，および著作権を表示",
                            [this] { HelpAbout1Execute(); });
-    OpenPicture1 = newAction("OpenPicture1", dialog, "画像を開く(&O)...", G::kOpenFolder, 1101, "画像を開く",
-                             [this] { OpenPicture1Execute(); });
-    SavePicture1 = newAction("SavePicture1", dialog, "画像の保存(&S)...", G::kFloppyDisk, 1102, "画像の保存",
-                             [this] { SavePicture1Execute(); });
-    ColorSelect1 = newAction("ColorSelect1", dialog, "色の指定(&C)...", kNoGlyph, 0, "色の指定",
+    OpenPicture1 = newAction("OpenPicture1", dialog, "画像を開く(&O)...", G::kOpenFolder, help::kHelpContextOpenPicture,
+                             "画像を開く", [this] { OpenPicture1Execute(); });
+    SavePicture1 = newAction("SavePicture1", dialog, "画像の保存(&S)...", G::kFloppyDisk, help::kHelpContextSavePicture,
+                             "画像の保存", [this] { SavePicture1Execute(); });
+    ColorSelect1 = newAction("ColorSelect1", dialog, "色の指定(&C)...", kNoGlyph, help::kHelpContextNone, "色の指定",
                              [this] { ColorSelect1Execute(); });
-    modeChange = newAction("modeChange", run, "色交換モード", G::kModeSwap, 1209,
-                           "交換モード|画像の色1と色2を交換する", [this] { modeChangeExecute(); });
-    modeInv = newAction("modeInv", run, "色反転モード", G::kModeInvert, 1209, "反転モード|画像の色域を反転する",
-                        [this] { modeInvExecute(); });
-    modeGray = newAction("modeGray", run, "グレースケールモード", G::kModeGray, 1209,
-                         "グレースケールモード|画像をグレースケール|グレースケール(モノトーン)化する",
-                         [this] { modeGrayExecute(); });
-    modeInvGray = newAction("modeInvGray", run, "反転＆グレースケール", G::kModeInvertGray, 1209,
-                            "反転＆グレースケール|画像の色域を反転した上でグレースケール(モノトーン)化する",
-                            [this] { modeInvGrayExecute(); });
-    ColorSelectAction1 = newAction("ColorSelectAction1", edit, "色1の設定", kNoGlyph, 1204, "色選択|色1を設定する",
-                                   [this] { ColorSelectAction1Execute(); });
-    ColorSelectAction2 = newAction("ColorSelectAction2", edit, "色2の設定", kNoGlyph, 1204, "色選択|色2を設定する",
-                                   [this] { ColorSelectAction2Execute(); });
-    EditCopy1 = newAction("EditCopy1", edit, "コピー(&C)", G::kCopy, 1202, "コピー|選択範囲をクリップボードにコピー",
-                          [this] { EditCopy1Execute(); });
-    EditPaste1 = newAction("EditPaste1", edit, "貼り付け(&P)", G::kPaste, 1201,
+    createModeActions(run);
+    ColorSelectAction1 = newAction("ColorSelectAction1", edit, "色1の設定", kNoGlyph, help::kHelpContextColorSelect,
+                                   "色選択|色1を設定する", [this] { ColorSelectAction1Execute(); });
+    ColorSelectAction2 = newAction("ColorSelectAction2", edit, "色2の設定", kNoGlyph, help::kHelpContextColorSelect,
+                                   "色選択|色2を設定する", [this] { ColorSelectAction2Execute(); });
+    EditCopy1 = newAction("EditCopy1", edit, "コピー(&C)", G::kCopy, help::kHelpContextEditCopy,
+                          "コピー|選択範囲をクリップボードにコピー", [this] { EditCopy1Execute(); });
+    EditPaste1 = newAction("EditPaste1", edit, "貼り付け(&P)", G::kPaste, help::kHelpContextEditPaste,
                            "貼り付け|クリップボードの内容を貼り付ける", [this] { EditPaste1Execute(); });
-    ColorChange = newAction("ColorChange", edit, "色交換実行", G::kModeSwap, 1205, "交換実行|画像の色1と色2を交換する",
-                            [this] { ColorChangeExecute(); });
-    SelectPictures = newAction("SelectPictures", dialog, "複数画像を処理...", kNoGlyph, 1103,
+    // The list keeps its stored order: the first mode's command comes before
+    // the several-files and help commands, the others after them.
+    createRunActions(edit, 0, 1);
+    SelectPictures = newAction("SelectPictures", dialog, "複数画像を処理...", kNoGlyph, help::kHelpContextSelectPictures,
                                "複数の画像を選択し一度に処理する", [this] { SelectPicturesExecute(); });
-    HelpOpen = newAction("HelpOpen", help, "ヘルプ(&H)", G::kHelpBook, 1301, QString(), [this] { HelpOpenExecute(); });
-    ColorInv = newAction("ColorInv", edit, "色反転実行", G::kModeInvert, 1206, "反転実行|画像の色域を反転する",
-                         [this] { ColorInvExecute(); });
-    ColorGray = newAction("ColorGray", edit, "グレースケール実行", G::kModeGray, 1207,
-                          "画像をグレースケール|グレースケール(モノトーン)化する", [this] { ColorGrayExecute(); });
-    ColorInvGray = newAction("ColorInvGray", edit, "反転＆グレースケール", G::kModeInvertGray, 1208,
-                             "反転＆グレースケール|画像の色域を反転した上でグレースケール(モノトーン)化する",
-                             [this] { ColorInvGrayExecute(); });
+    HelpOpen = newAction("HelpOpen", help, "ヘルプ(&H)", G::kHelpBook, help::kHelpContextHelpOpen, QString(),
+                         [this] { HelpOpenExecute(); });
+    createRunActions(edit, 1, process::kModes.size());
 
-    for (TAction *action : {ColorProcRun, ColorSelect1, modeInv, modeGray, modeInvGray, ColorInv, ColorGray, ColorInvGray})
+    for (TAction *action : {ColorProcRun, ColorSelect1})
         action->setHelpType(TAction::HelpType::Keyword);
 
     OpenPicture1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -107,7 +100,7 @@ void TMainForm::createActions()
     HelpOpen->setShortcut(QKeySequence(Qt::Key_F1));
     FileExit1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
 
-    for (TAction *action : {ColorPick1, ColorPick2, SavePicture1, EditCopy1, ColorChange, ColorInv, ColorGray, ColorInvGray})
+    for (TAction *action : pictureCommands())
         action->setEnabled(false);
 
     RadioGroup1 = new QActionGroup(this);
@@ -124,9 +117,7 @@ void TMainForm::createActions()
 bool TMainForm::ActionList1Update(TAction *)
 {
     const bool shown = pictureShown();
-    // The commands that need a picture. The three fixed-mode commands beside
-    // the swap follow its rule: nothing else would ever enable them.
-    for (TAction *action : {ColorPick1, ColorPick2, ColorChange, EditCopy1, SavePicture1, ColorInv, ColorGray, ColorInvGray})
+    for (TAction *action : pictureCommands())
         action->setEnabled(shown);
     EditUndo1->setEnabled(m_undoHistory.canUndo());
     EditRedo1->setEnabled(m_undoHistory.canRedo());
@@ -145,8 +136,76 @@ void TMainForm::ColorPickUpdate()
     }
 }
 
+// The mode actions modeChange, modeInv, modeGray and modeInvGray, one per row
+// of the mode table; each one's handler (modeChangeExecute, ...) is SetProcMode
+// with its own action.
+void TMainForm::createModeActions(const QString &category)
+{
+    for (const process::ModeInfo &mode : process::kModes) {
+        TAction *action = newAction(text(mode.modeAction), category, text(mode.modeCaption), mode.glyph,
+                                    help::kHelpContextMode, text(mode.modeHint), nullptr);
+        action->onExecute = [this, action] { SetProcMode(action); };
+        if (mode.keywordHelp)
+            action->setHelpType(TAction::HelpType::Keyword);
+        m_modeActions.append(action);
+    }
+    modeChange = modeAction(process::kModeSwap);
+    modeInv = modeAction(process::kModeInvert);
+    modeGray = modeAction(process::kModeGray);
+    modeInvGray = modeAction(process::kModeInvertGray);
+}
+
+// The fixed-mode commands ColorChange, ColorInv, ColorGray and ColorInvGray
+// of the rows [first, end) of the mode table; each one's handler
+// (ColorChangeExecute, ...) processes the picture in its own mode.
+void TMainForm::createRunActions(const QString &category, std::size_t first, std::size_t end)
+{
+    for (std::size_t i = first; i < end; ++i) {
+        const process::ModeInfo &mode = process::kModes[i];
+        TAction *action = newAction(text(mode.runAction), category, text(mode.runCaption), mode.glyph,
+                                    mode.runHelpContext, text(mode.runHint),
+                                    [this, code = mode.code] { runProcess(code); });
+        if (mode.keywordHelp)
+            action->setHelpType(TAction::HelpType::Keyword);
+        m_runActions.append(action);
+    }
+    ColorChange = runAction(process::kModeSwap);
+    ColorInv = runAction(process::kModeInvert);
+    ColorGray = runAction(process::kModeGray);
+    ColorInvGray = runAction(process::kModeInvertGray);
+}
+
+TAction *TMainForm::modeAction(int mode) const
+{
+    const process::ModeInfo *info = process::findMode(mode);
+    if (!info)
+        return nullptr;
+    const auto index = qsizetype(info - process::kModes.data());
+    return index < m_modeActions.size() ? m_modeActions[index] : nullptr;
+}
+
+TAction *TMainForm::runAction(int mode) const
+{
+    const process::ModeInfo *info = process::findMode(mode);
+    if (!info)
+        return nullptr;
+    const auto index = qsizetype(info - process::kModes.data());
+    return index < m_runActions.size() ? m_runActions[index] : nullptr;
+}
+
+QList<TAction *> TMainForm::pictureCommands() const
+{
+    // The fixed-mode commands beside the swap follow its rule: nothing else
+    // would ever enable them.
+    return QList<TAction *>{ColorPick1, ColorPick2, EditCopy1, SavePicture1} + m_runActions;
+}
+
 void TMainForm::SetProcMode(TAction *modeAction)
 {
+    const auto index = m_modeActions.indexOf(modeAction);
+    if (index < 0)
+        return;
+    m_mode = process::kModes[std::size_t(index)].code;
     ColorProcRun->setImageIndex(modeAction->imageIndex());
     ColorProcRun->setText(modeAction->text());
     ColorProcRun->setHint(modeAction->hint());
@@ -181,10 +240,6 @@ void TMainForm::ColorProcRunExecute()
         runProcess(currentMode());
 }
 
-void TMainForm::ColorChangeExecute() { runProcess(process::kModeSwap); }
-void TMainForm::ColorInvExecute() { runProcess(process::kModeInvert); }
-void TMainForm::ColorGrayExecute() { runProcess(process::kModeGray); }
-void TMainForm::ColorInvGrayExecute() { runProcess(process::kModeInvertGray); }
 
 QString TMainForm::ModeName(int mode)
 {

@@ -20,6 +20,7 @@
 #include "platform/system_colors.h"
 #include "support/test_support.h"
 #include "ui/about/program_icon.h"
+#include "ui/common/window_frames.h"
 
 namespace tovi::ui {
 namespace {
@@ -166,6 +167,7 @@ TEST_F(AboutBoxTest, FrameSizeFontAndTexts)
     EXPECT_EQ(box.size(), QSize(252, 184));
     EXPECT_EQ(box.minimumSize(), box.maximumSize());
     const Qt::WindowFlags flags = box.windowFlags();
+    EXPECT_EQ(flags, closeBoxDialogFlags());
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);

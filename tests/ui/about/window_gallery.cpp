@@ -58,6 +58,8 @@ int main(int argc, char **argv)
         return 2;
     }
     shown->show();
-    QTimer::singleShot(int(args.value(2, QStringLiteral("5")).toDouble() * 1000), &app, &QApplication::quit);
+    // exit, not quit: quit asks every window to close first, and the result
+    // window refuses.
+    QTimer::singleShot(int(args.value(2, QStringLiteral("5")).toDouble() * 1000), &app, [] { QApplication::exit(0); });
     return app.exec();
 }

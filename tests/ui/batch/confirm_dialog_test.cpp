@@ -15,7 +15,7 @@
 #include <QWindow>
 
 #include "modal_driver.h"
-#include "ui/batch/window_placement.h"
+#include "ui/common/window_placement.h"
 
 namespace tovi::ui {
 namespace {

@@ -1,7 +1,7 @@
 // The fade animation of the one-use windows, step for step: the opacities of
 // the fade-in ticks and of the fade-out steps, and when each happens.
 
-#include "ui/batch/fade_form.h"
+#include "ui/common/fade_form.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 
 #include "platform/gradient.h"
 #include "platform/system_colors.h"
-#include "ui/batch/window_placement.h"
+#include "ui/common/window_placement.h"
 
 namespace tovi::ui {
 namespace {

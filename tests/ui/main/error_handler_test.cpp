@@ -9,6 +9,7 @@
 
 #include "fixture.h"
 #include "platform/errors.h"
+#include "ui/common/window_frames.h"
 #include "ui/main/application.h"
 
 namespace tovi::test {
@@ -44,6 +45,7 @@ struct ShownBox {
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    Qt::WindowFlags flags;
 };
 
 ShownBox closeBox(QWidget *window)
@@ -52,7 +54,7 @@ ShownBox closeBox(QWidget *window)
     auto *box = qobject_cast<QMessageBox *>(window);
     if (!box)
         return shown;
-    shown = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+    shown = {box->windowTitle(), box->text(), box->icon(), box->standardButtons(), box->windowFlags()};
     QTest::keyClick(box, Qt::Key_Return);
     return shown;
 }
@@ -69,6 +71,8 @@ TEST(ErrorHandler, ShowsTheMessageCaptionedWithTheApplicationTitle)
     EXPECT_EQ(shown.text, QStringLiteral("ファイル x を作成できません."));
     EXPECT_EQ(shown.icon, QMessageBox::Critical);
     EXPECT_EQ(shown.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // A dialog frame with a close box only.
+    EXPECT_EQ(shown.flags, ui::closeBoxDialogFlags());
     ui::setApplicationTitle(QString::fromUtf8(ui::kApplicationTitle));
 }
 

@@ -10,7 +10,7 @@
 #include "platform/system_colors.h"
 #include "support/tiny_bmp.h"
 #include "ui/main/application.h"
-#include "ui/main/palette_colors.h"
+#include "ui/common/palette_colors.h"
 
 namespace tovi::test {
 

@@ -38,6 +38,9 @@ TEST_F(StartUp, WithoutArgumentsShowsNoPictureAndTheDefaults)
     EXPECT_TRUE(form.fileName().isEmpty());
     EXPECT_TRUE(form.acceptDrops());
     EXPECT_TRUE(form.windowFlags() & Qt::WindowContextHelpButtonHint);
+    // Unlike the dialogs, it keeps its system menu, minimise and maximise.
+    for (Qt::WindowType button : {Qt::WindowSystemMenuHint, Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint})
+        EXPECT_TRUE(form.windowFlags() & button) << button;
 }
 
 class CommandLineBmp : public MainFormTest, public ::testing::WithParamInterface<const char *> {};

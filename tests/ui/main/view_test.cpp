@@ -11,7 +11,7 @@
 #include "platform/gradient.h"
 #include "support/tiny_bmp.h"
 #include "platform/system_colors.h"
-#include "ui/main/palette_colors.h"
+#include "ui/common/palette_colors.h"
 #include "ui/main/shade.h"
 
 namespace tovi::test {

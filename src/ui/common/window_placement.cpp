@@ -1,4 +1,4 @@
-#include "ui/batch/window_placement.h"
+#include "ui/common/window_placement.h"
 
 #include <algorithm>
 

@@ -12,6 +12,9 @@ namespace tovi::ui {
 
 // A colour value as a Qt colour; system colours resolved first.
 QColor toQColor(platform::ColorRef value);
+// The current colour of a system colour (platform::kColor...), resolved when
+// asked, so a change of the table shows at the next paint.
+QColor sysQColor(int index);
 platform::ColorRef fromQColor(const QColor &color);
 
 // Fills the system colours that the windows use from the palette: button

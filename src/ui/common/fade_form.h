@@ -63,6 +63,8 @@ protected:
     bool FadingIn = true;
 
 private:
+    // Centred over the main window, by this outer size.
+    void placeOver(const QSize &outerSize);
     void setOpacity(int opacity);
     void setAlphaBlend(bool on);
     void applyOpacity();

@@ -1,4 +1,4 @@
-#include "ui/main/palette_colors.h"
+#include "ui/common/palette_colors.h"
 
 #include "platform/system_colors.h"
 
@@ -10,6 +10,11 @@ QColor toQColor(ColorRef value)
 {
     const ColorRef c = resolveColor(value);
     return QColor(int(redOf(c)), int(greenOf(c)), int(blueOf(c)));
+}
+
+QColor sysQColor(int index)
+{
+    return toQColor(systemColorValue(index));
 }
 
 ColorRef fromQColor(const QColor &color)

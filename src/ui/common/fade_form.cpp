@@ -1,4 +1,4 @@
-#include "ui/batch/fade_form.h"
+#include "ui/common/fade_form.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,7 +11,8 @@
 
 #include "platform/gradient.h"
 #include "platform/system_colors.h"
-#include "ui/batch/window_placement.h"
+#include "ui/common/window_frames.h"
+#include "ui/common/window_placement.h"
 
 namespace tovi::ui {
 
@@ -24,20 +25,30 @@ FadeForm::FadeForm(QWidget *mainWindow, const QSize &clientSize) : QDialog(mainW
     Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, &FadeForm::Timer1Timer);
     applyOpacity();
+    keepNormalState(this);
 }
 
 void FadeForm::setVisible(bool visible)
 {
     if (visible && !isVisible()) {
         if (!m_placed && parentWidget()) {
-            move(centredOver(parentWidget()->window()->frameGeometry(), outerSizeLike(parentWidget(), size())));
+            // The window's own frame isn't there yet: the main window's, which
+            // the same window manager drew, stands in for it until it is.
+            placeOver(outerSizeLike(parentWidget(), size()));
             m_placed = true;
+            whenFramed(this, [this](const QMargins &frame) { placeOver(size().grownBy(frame)); });
         }
         FormShow();
     } else if (!visible && isVisible()) {
         FormHide();
     }
     QDialog::setVisible(visible);
+}
+
+void FadeForm::placeOver(const QSize &outerSize)
+{
+    if (parentWidget())
+        move(centredOver(parentWidget()->window()->frameGeometry(), outerSize));
 }
 
 void FadeForm::FormShow()
