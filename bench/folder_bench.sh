@@ -12,8 +12,9 @@
 # folder are flushed to disk). The peers flush nothing, so each is also timed
 # followed by `sync -f` on the folder ("+sync"), the cheapest way to make
 # their output as durable; the speed-up is taken against the fastest durable
-# peer, the plain peers are listed too. Wall time is the median of REPEAT runs,
-# peak memory the largest "Maximum resident set size" of /usr/bin/time -v.
+# peer, the plain peers are listed too. Wall time is the median of REPEAT
+# rounds, in which the tools take turns; peak memory is the largest "Maximum
+# resident set size" of /usr/bin/time -v.
 #
 #   bench/folder_bench.sh [TOVI_BATCH]
 #
@@ -63,52 +64,47 @@ record() {
   }' | tee -a "$results"
 }
 
-# measure SET TOOL COMMAND...: REPEAT times, copies the set afresh, flushes the
-# copy so that no tool pays for another's write-back, and runs the command
-# (the word FILES stands for the copies' names, RUN for their folder).
-measure() {
-  local set=$1 tool=$2 r rss start end walls="" peak=0
-  shift 2
-  for ((r = 0; r < repeat; r++)); do
-    rm -rf "$work/run" && cp -r "$work/masters/$set" "$work/run" && sync
-    local command=() word
-    for word in "$@"; do
-      case $word in
-        FILES) command+=("$work/run"/*.bmp) ;;
-        RUN) command+=("$work/run") ;;
-        *) command+=("$word") ;;
-      esac
-    done
-    start=$(date +%s%N)
-    /usr/bin/time -v -o "$work/time.txt" "${command[@]}" >/dev/null 2>"$work/stderr.txt" || {
-      echo "folder_bench: failed: $tool on $set" >&2
-      cat "$work/stderr.txt" >&2
-    }
-    end=$(date +%s%N)
-    rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
-    walls="$walls $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')"
-    ((rss > peak)) && peak=$rss
-  done
-  record "$set" "$tool" "$walls" "$peak"
-}
-
-# The peers, plain and followed by a flush of their folder.
-peer_command() {
+# The command of each tool; the copies' names follow it.
+tools=()
+for jobs in $jobs_list; do tools+=("tovi-j$jobs"); done
+for peer in "${peers[@]}"; do tools+=("$peer" "$peer+sync"); done
+command_of() {
   case $1 in
-    imagemagick) echo /usr/bin/mogrify -negate ;;
-    graphicsmagick) echo gm mogrify -negate ;;
+    tovi-j*) command=("$tovi" --yes --mode invert --jobs "${1#tovi-j}") ;;
+    imagemagick) command=(/usr/bin/mogrify -negate) ;;
+    graphicsmagick) command=(gm mogrify -negate) ;;
+    # The peer, then one flush of the file system its output is on.
+    *+sync) command_of "${1%+sync}" && command=(bash -c '"$@" && sync -f "${@: -1}"' flush "${command[@]}") ;;
   esac
 }
 
+# run_once SET TOOL: copies the set afresh, flushes the copy so that no tool
+# pays for another's write-back, and runs the tool on the copies, adding its
+# wall time and peak RSS to walls[SET TOOL] and peaks[SET TOOL].
+declare -A walls peaks
+run_once() {
+  local set=$1 tool=$2 start end rss key="$1 $2"
+  rm -rf "$work/run" && cp -r "$work/masters/$set" "$work/run" && sync
+  command_of "$tool"
+  start=$(date +%s%N)
+  /usr/bin/time -v -o "$work/time.txt" "${command[@]}" "$work/run"/*.bmp >/dev/null 2>"$work/stderr.txt" || {
+    echo "folder_bench: failed: $tool on $set" >&2
+    cat "$work/stderr.txt" >&2
+  }
+  end=$(date +%s%N)
+  rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
+  walls[$key]="${walls[$key]:-} $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')"
+  ((rss > ${peaks[$key]:-0})) && peaks[$key]=$rss
+  return 0
+}
+
+# The tools take turns within each round, so that a change in the machine's
+# load (it may be shared) falls on all of them alike.
 for set in $sets; do
-  for jobs in $jobs_list; do
-    measure "$set" "tovi-j$jobs" "$tovi" --yes --mode invert --jobs "$jobs" FILES
+  for ((r = 0; r < repeat; r++)); do
+    for tool in "${tools[@]}"; do run_once "$set" "$tool"; done
   done
-  for peer in "${peers[@]}"; do
-    read -r -a command <<<"$(peer_command "$peer")"
-    measure "$set" "$peer" "${command[@]}" FILES
-    measure "$set" "$peer+sync" bash -c '"$@" && sync -f "${@: -1}"' flush "${command[@]}" FILES
-  done
+  for tool in "${tools[@]}"; do record "$set" "$tool" "${walls[$set $tool]}" "${peaks[$set $tool]}"; done
 done
 
 # Summary: each number of jobs against the fastest durable peer and the
