@@ -91,7 +91,9 @@ int resolveLinks(const std::string &name, std::string &target)
 // a name that is being filled in or taken out.
 class UnfinishedFiles {
 public:
-    static constexpr int kSlots = 8;
+    // As many as a run may have writers at once (tovi-batch's most jobs);
+    // untouched slots cost no memory.
+    static constexpr int kSlots = 1024;
 
     int add(const std::string &name) noexcept
     {
@@ -144,10 +146,15 @@ void removeUnfinishedFilesAndEnd(int signalNumber)
     ::raise(signalNumber);
 }
 
+// Read once: reading it means setting it, which would race between the
+// writers of a run with several jobs. Nothing in the program changes it.
 mode_t currentUmask()
 {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    static const mode_t mask = [] {
+        const mode_t value = ::umask(0);
+        ::umask(value);
+        return value;
+    }();
     return mask;
 }
 
