@@ -33,6 +33,23 @@ constexpr int kMaxLinkHops = 40;
 // a little below 2 GiB).
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
+// Reads n bytes at offset, going on after interruptions and short reads;
+// fewer only at the end of the file or on an error.
+std::size_t readAt(int fd, void *buffer, std::size_t n, std::uint64_t offset)
+{
+    auto *bytes = static_cast<std::uint8_t *>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, bytes + done, std::min(n - done, kMaxTransfer), off_t(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += std::size_t(got);
+    }
+    return done;
+}
+
 // Room in a 255-byte file name for "." before and ".tovi-XXXXXX" after.
 constexpr std::size_t kMaxTempStem = 200;
 
@@ -252,16 +269,7 @@ std::size_t FileReadStream::read(void *buffer, std::size_t n)
     // The size is fixed when the file is opened: a file that grows meanwhile
     // (only a writer ignoring the lock can do that) doesn't move the end.
     n = std::size_t(std::min<std::uint64_t>(n, m_size - std::min(m_position, m_size)));
-    auto *bytes = static_cast<std::uint8_t *>(buffer);
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t got = ::read(m_fd, bytes + done, std::min(n - done, kMaxTransfer));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += std::size_t(got);
-    }
+    const std::size_t done = readAt(m_fd, buffer, n, m_position);
     m_position += done;
     return done;
 }
@@ -589,16 +597,7 @@ std::size_t HeldFile::read(void *buffer, std::size_t n)
     if (m_fd < 0)
         return 0;
     n = std::size_t(std::min<std::uint64_t>(n, m_size - std::min(m_position, m_size)));
-    auto *bytes = static_cast<std::uint8_t *>(buffer);
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t got = ::pread(m_fd, bytes + done, std::min(n - done, kMaxTransfer), off_t(m_position + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += std::size_t(got);
-    }
+    const std::size_t done = readAt(m_fd, buffer, n, m_position);
     m_position += done;
     return done;
 }
