@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/files/path_names.h"
+
 namespace tovi {
 
 std::string systemErrorText(int code)
@@ -23,6 +25,26 @@ OutOfResourcesError OutOfResourcesError::fromErrno(int code)
         return OutOfResourcesError(messages::kOutOfResources);
     std::string text = systemErrorText(code);
     return OutOfResourcesError(text.empty() ? std::string(messages::kOutOfResources) : text);
+}
+
+std::string fileOpenMessage(const std::string &fileName, int code)
+{
+    return "ファイル \"" + platform::fullPathName(fileName) + "\" は開けません。" + systemErrorText(code);
+}
+
+std::string fileCreateMessage(const std::string &fileName, int code)
+{
+    return fileCreateMessage(fileName, systemErrorText(code));
+}
+
+std::string fileCreateMessage(const std::string &fileName, const std::string &reason)
+{
+    return "ファイル \"" + platform::fullPathName(fileName) + "\" を作成できません。" + reason;
+}
+
+std::string fileStepMessage(const std::string &fileName, const char *step, int code)
+{
+    return "ファイル \"" + platform::fullPathName(fileName) + "\": " + step + ": " + systemErrorText(code);
 }
 
 SystemError SystemError::fromCode(int code)

@@ -92,4 +92,14 @@ inline constexpr const char *kOutOfResources = "システム リソースが足�
 // breaks and full stops removed.
 std::string systemErrorText(int code);
 
+// The messages about files, each with the file's full path.
+// "ファイル "%s" は開けません。%s" with the system's text for code.
+std::string fileOpenMessage(const std::string &fileName, int code);
+// "ファイル "%s" を作成できません。%s" with the system's text for code, or a reason.
+std::string fileCreateMessage(const std::string &fileName, int code);
+std::string fileCreateMessage(const std::string &fileName, const std::string &reason);
+// What a stream write error says about the step of writing a file that failed:
+// "ファイル "%s": step: reason".
+std::string fileStepMessage(const std::string &fileName, const char *step, int code);
+
 }  // namespace tovi

@@ -19,6 +19,7 @@
 #include <functional>
 
 #include "platform/errors.h"
+#include "platform/files/system_calls.h"
 #include "support/test_support.h"
 
 namespace tovi::platform {

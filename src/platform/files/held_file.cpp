@@ -1,0 +1,187 @@
+#include "platform/files/held_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <tuple>
+
+#include "platform/errors.h"
+#include "platform/files/path_names.h"
+#include "platform/files/replace_checks.h"
+#include "platform/files/system_calls.h"
+#include "platform/files/temporary_names.h"
+
+namespace tovi::platform {
+
+namespace {
+
+// The temporary-looking names of each folder, read once per folder and
+// program run (reading a folder of many files for each of them would make a
+// run over it quadratic), by the name of the file they belong to.
+class TemporaryNames {
+public:
+    std::vector<std::string> take(int folderFd, const std::string &prefix)
+    {
+        // A folder removed and another made may get the same inode: the time
+        // it was made tells them apart where the file system knows it.
+        struct statx info;
+        if (::statx(folderFd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &info) != 0)
+            return {};
+        const Key key{info.stx_dev_major, info.stx_dev_minor, info.stx_ino,
+                      (info.stx_mask & STATX_BTIME) ? std::uint64_t(info.stx_btime.tv_sec) * 1000000000u +
+                                                          info.stx_btime.tv_nsec
+                                                    : 0};
+        const std::lock_guard lock(m_mutex);
+        auto [folder, added] = m_folders.try_emplace(key);
+        if (added) {
+            for (auto &name : namesIn(folderFd)) {
+                const auto mark = name.rfind(kTempMark);
+                if (name.starts_with('.') && mark != std::string::npos &&
+                    name.size() == mark + std::strlen(kTempMark) + kTempRandom)
+                    folder->second[name.substr(0, name.size() - kTempRandom)].push_back(std::move(name));
+            }
+        }
+        const auto found = folder->second.find(prefix);
+        if (found == folder->second.end())
+            return {};
+        std::vector<std::string> names = std::move(found->second);
+        folder->second.erase(found);
+        return names;
+    }
+
+private:
+    using Key = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t>;
+    std::mutex m_mutex;
+    std::map<Key, std::map<std::string, std::vector<std::string>>> m_folders;
+};
+
+TemporaryNames g_temporaryNames;
+
+// Temporary files that a run killed before it could clean up left beside the
+// file: the ones nobody holds locked any more are removed. Called with the
+// file itself locked, so no run of ours can be creating one meanwhile.
+void removeStaleTemporaries(int folderFd, const std::string &base)
+{
+    for (const auto &name : g_temporaryNames.take(folderFd, tempPrefixOf(base))) {
+        const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat info;
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(folderFd, name.c_str(), 0);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+HeldFile::HeldFile(const std::string &fileName) : HeldFile(fileName, Purpose::Read) {}
+
+HeldFile::HeldFile(const std::string &fileName, Purpose purpose) : m_fileName(fileName)
+{
+    const bool reading = purpose == Purpose::Read;
+    const auto fail = [&](int code) {
+        release();
+        if (reading)
+            throw FileOpenError(fileOpenMessage(fileName, code));
+        throw FileCreateError(fileCreateMessage(fileName, code));
+    };
+    std::string target;
+    if (const int code = resolveLinks(fileName, target))
+        fail(code);
+    m_folder = folderOf(target);
+    m_base = baseNameOf(target);
+    do
+        m_folderFd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (m_folderFd < 0 && errno == EINTR);
+    if (m_folderFd < 0)
+        fail(errno);
+    if (m_base.empty())
+        fail(reading ? EISDIR : ENOENT);
+
+    struct stat info;
+    if (!reading) {
+        if (::fstatat(m_folderFd, m_base.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                fail(errno);
+            return;  // a new file
+        }
+        if (const int code = refusalOf(info))
+            fail(code);
+    }
+    // Not blocking: opening a pipe would otherwise wait for a writer forever.
+    // Not following a link: the link was resolved above, and a link put in its
+    // place meanwhile is not the file we were given.
+    const int flags = (reading ? O_RDONLY : O_WRONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    do
+        m_fd = ::openat(m_folderFd, m_base.c_str(), flags);
+    while (m_fd < 0 && errno == EINTR);
+    if (m_fd < 0)
+        fail(errno);
+    if (::fstat(m_fd, &info) != 0)
+        fail(errno);
+    if (reading && S_ISDIR(info.st_mode))
+        fail(EISDIR);
+    // Pictures are read from files; a pipe or device named like one is refused
+    // rather than read as an empty picture or waited on.
+    if (reading && !S_ISREG(info.st_mode))
+        fail(EINVAL);
+    // Held from reading to replacing: a second run on the same file finds it
+    // in use at once, instead of processing the old content a second time and
+    // losing one of the two results.
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        const int code = errno;
+        release();
+        throw FileCreateError(fileCreateMessage(fileName, code));
+    }
+    m_identity.device = std::uint64_t(info.st_dev);
+    m_identity.inode = std::uint64_t(info.st_ino);
+    m_identity.links = std::uint64_t(info.st_nlink);
+    m_identity.mode = unsigned(info.st_mode);
+    m_identity.owner = unsigned(info.st_uid);
+    m_identity.group = unsigned(info.st_gid);
+    m_identity.accessed[0] = info.st_atim.tv_sec;
+    m_identity.accessed[1] = info.st_atim.tv_nsec;
+    m_identity.modified[0] = info.st_mtim.tv_sec;
+    m_identity.modified[1] = info.st_mtim.tv_nsec;
+    m_size = std::uint64_t(info.st_size);
+    removeStaleTemporaries(m_folderFd, m_base);
+}
+
+HeldFile::~HeldFile()
+{
+    release();
+}
+
+void HeldFile::release() noexcept
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
+    m_fd = m_folderFd = -1;
+}
+
+std::size_t HeldFile::read(void *buffer, std::size_t n)
+{
+    if (m_fd < 0)
+        return 0;
+    n = std::size_t(std::min<std::uint64_t>(n, m_size - std::min(m_position, m_size)));
+    const std::size_t done = readAt(m_fd, buffer, n, m_position);
+    m_position += done;
+    return done;
+}
+
+std::uint64_t HeldFile::otherLinks() const
+{
+    return m_identity.links > 1 ? m_identity.links - 1 : 0;
+}
+
+}  // namespace tovi::platform

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/files/stream.h"
+
+namespace tovi::platform {
+
+// A file held from its reading to its replacing. The folder is opened once
+// and the file once, locked exclusively: another run that wants the same file
+// finds it in use at once, and nobody replaces it meanwhile. Throws
+// FileOpenError when the file can't be opened for reading, and FileCreateError
+// when it is in use.
+class HeldFile : public Stream {
+public:
+    explicit HeldFile(const std::string &fileName);
+    ~HeldFile() override;
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+
+    std::size_t read(void *buffer, std::size_t n) override;
+    std::size_t write(const void *, std::size_t) override { return 0; }
+    std::uint64_t position() const override { return m_position; }
+    std::uint64_t size() const override { return m_size; }
+
+    // The names the file has besides the one it was opened by (hard links).
+    std::uint64_t otherLinks() const;
+
+private:
+    friend class SafeFileWriter;
+    enum class Purpose { Read, Replace };
+    HeldFile(const std::string &fileName, Purpose purpose);
+    void release() noexcept;
+
+    std::string m_fileName;  // as given, for the messages
+    std::string m_folder;    // the folder of the file (a link's target resolved)
+    std::string m_base;      // its name in that folder
+    int m_folderFd = -1;
+    int m_fd = -1;           // the file itself; -1 for a file that is new
+    struct Identity {
+        std::uint64_t device = 0, inode = 0, links = 0;
+        unsigned mode = 0, owner = 0, group = 0;
+        std::int64_t accessed[2] = {}, modified[2] = {};  // seconds, nanoseconds
+    } m_identity;
+    std::uint64_t m_position = 0;
+    std::uint64_t m_size = 0;
+};
+
+}  // namespace tovi::platform

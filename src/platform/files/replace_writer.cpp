@@ -1,0 +1,234 @@
+#include "platform/files/replace_writer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <mutex>
+
+#include "platform/errors.h"
+#include "platform/files/replace_checks.h"
+#include "platform/files/system_calls.h"
+#include "platform/files/temporary_names.h"
+#include "platform/files/unfinished_files.h"
+
+namespace tovi::platform {
+
+namespace {
+
+constexpr const char *kReplacedMeanwhile = "読み込んだ後に別のファイルに置き換えられました";
+
+// A file-size limit stops a write with EFBIG instead of ending the program.
+void ignoreFileSizeSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { ::signal(SIGXFSZ, SIG_IGN); });
+}
+
+// Linking an unnamed file into a folder by its /proc name needs no privilege;
+// without /proc only root may do it (AT_EMPTY_PATH).
+bool unnamedFilesCanBeLinked()
+{
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0;
+    return can;
+}
+
+}  // namespace
+
+SafeFileWriter::SafeFileWriter(const std::string &fileName)
+    : m_own(new HeldFile(fileName, HeldFile::Purpose::Replace)), m_target(m_own.get())
+{
+    start();
+}
+
+SafeFileWriter::SafeFileWriter(HeldFile &original, ReplaceOptions options)
+    : m_target(&original), m_options(std::move(options))
+{
+    if (original.m_fd < 0)
+        throw FileCreateError(fileCreateMessage(original.m_fileName, EBADF));
+    struct stat info {};
+    info.st_mode = original.m_identity.mode;
+    if (const int code = refusalOf(info))
+        throw FileCreateError(fileCreateMessage(original.m_fileName, code));
+    start();
+}
+
+void SafeFileWriter::start()
+{
+    ignoreFileSizeSignal();
+    if (const int code = createTemporary()) {
+        discard();
+        throw FileCreateError(fileCreateMessage(m_target->m_fileName, code));
+    }
+}
+
+int SafeFileWriter::createTemporary()
+{
+    // Beside the target (a rename never crosses file systems). Unnamed where
+    // the file system allows: a run killed now leaves nothing behind.
+    const int folder = m_target->m_folderFd;
+    if (unnamedFilesCanBeLinked()) {
+        m_fd = sysOpenAt(FileCall::OpenTemporary, folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (m_fd >= 0)
+            return ::flock(m_fd, LOCK_EX) == 0 ? 0 : errno;
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return errno;
+    }
+    // A hidden named file, locked so that a later run can tell whether its
+    // writer is still at work.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = randomTempName(m_target->m_base);
+        m_fd = sysOpenAt(FileCall::OpenTemporary, folder, name.c_str(),
+                         O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_fd < 0 && errno == EEXIST)
+            continue;
+        if (m_fd < 0)
+            return errno;
+        m_tempName = name;
+        m_unfinishedSlot = addUnfinishedFile(m_target->m_folder + "/" + name);
+        return ::flock(m_fd, LOCK_EX) == 0 ? 0 : errno;
+    }
+    return EEXIST;
+}
+
+int SafeFileWriter::nameTemporary()
+{
+    if (!m_tempName.empty())
+        return 0;
+    const int folder = m_target->m_folderFd;
+    const std::string procName = "/proc/self/fd/" + std::to_string(m_fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = randomTempName(m_target->m_base);
+        // Registered first: a signal now still finds the name to remove.
+        const int slot = addUnfinishedFile(m_target->m_folder + "/" + name);
+        int linked = sysLinkAt(AT_FDCWD, procName.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
+        if (linked != 0 && errno == ENOENT && ::geteuid() == 0)
+            linked = sysLinkAt(m_fd, "", folder, name.c_str(), AT_EMPTY_PATH);
+        if (linked == 0) {
+            m_tempName = name;
+            m_unfinishedSlot = slot;
+            return 0;
+        }
+        const int code = errno;
+        dropUnfinishedFile(slot);
+        if (code != EEXIST)
+            return code;
+    }
+    return EEXIST;
+}
+
+SafeFileWriter::~SafeFileWriter()
+{
+    discard();
+}
+
+void SafeFileWriter::discard() noexcept
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_tempName.empty()) {
+        ::unlinkat(m_target->m_folderFd, m_tempName.c_str(), 0);
+        m_tempName.clear();
+    }
+    dropUnfinishedFile(m_unfinishedSlot);
+    m_unfinishedSlot = -1;
+    if (m_own)
+        m_own->release();
+}
+
+void SafeFileWriter::fail(const char *step, int code)
+{
+    const std::string why = fileStepMessage(m_target->m_fileName, step, code);
+    discard();
+    throw StreamWriteError(why);
+}
+
+std::string SafeFileWriter::writeFailure() const
+{
+    return m_writeError != 0 ? fileStepMessage(m_target->m_fileName, "write", m_writeError) : std::string();
+}
+
+std::size_t SafeFileWriter::write(const void *buffer, std::size_t n)
+{
+    if (m_fd < 0 || m_writeError != 0)
+        return 0;
+    const auto *bytes = static_cast<const std::uint8_t *>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t put = sysWrite(m_fd, bytes + done, std::min(n - done, kMaxTransfer));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            // A full disk or a file-size limit: the temporary file is incomplete
+            // and must never replace the target.
+            m_writeError = put < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += std::size_t(put);
+    }
+    m_position += done;
+    return done;
+}
+
+void SafeFileWriter::commit()
+{
+    if (m_fd < 0) {
+        discard();
+        throw StreamWriteError();
+    }
+    if (m_writeError != 0)
+        fail("write", m_writeError);
+    copyAttributes();
+    if (m_options.preserveTimestamps && m_target->m_fd >= 0) {
+        const auto &old = m_target->m_identity;
+        const struct timespec times[2] = {{time_t(old.accessed[0]), long(old.accessed[1])},
+                                          {time_t(old.modified[0]), long(old.modified[1])}};
+        if (sysFutimens(m_fd, times) != 0)
+            fail("futimens", errno);
+    }
+    if (sysFsync(FileCall::Fsync, m_fd) != 0)
+        fail("fsync", errno);
+
+    // The name must still lead to the file that was read (or to nothing, for
+    // a new file): a link swapped meanwhile would otherwise have the picture
+    // written over a file nobody named.
+    HeldFile &target = *m_target;
+    struct stat now;
+    const bool inFolder = ::fstatat(target.m_folderFd, target.m_base.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool sameInFolder = target.m_fd >= 0 ? inFolder && sameFile(now, target.m_identity.device,
+                                                                      target.m_identity.inode)
+                                               : !inFolder;
+    const bool byName = ::stat(target.m_fileName.c_str(), &now) == 0;
+    const bool sameByName = target.m_fd >= 0 ? byName && sameFile(now, target.m_identity.device,
+                                                                  target.m_identity.inode)
+                                             : !byName;
+    if (!sameInFolder || !sameByName) {
+        discard();
+        throw FileCreateError(fileCreateMessage(target.m_fileName, std::string(kReplacedMeanwhile)));
+    }
+
+    keepBackup();
+    if (const int code = nameTemporary())
+        fail("linkat", code);
+    if (sysRenameAt(target.m_folderFd, m_tempName.c_str(), target.m_base.c_str()) != 0)
+        fail("renameat", errno);
+    dropUnfinishedFile(m_unfinishedSlot);
+    m_unfinishedSlot = -1;
+    m_tempName.clear();
+    // The rename itself is made durable by flushing the folder; a file system
+    // that can't flush folders has nothing more to offer.
+    // Failing here, the new version is in place, complete and flushed; only
+    // its name may not survive a power cut. Putting the old one back would
+    // need a name for it that a killed run leaves behind.
+    if (sysFsync(FileCall::FolderFsync, target.m_folderFd) != 0 && errno != EINVAL && errno != EROFS)
+        fail("fsync (フォルダ)", errno);
+    discard();
+}
+
+}  // namespace tovi::platform

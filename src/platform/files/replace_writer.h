@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/files/held_file.h"
+#include "platform/files/stream.h"
+
+namespace tovi::platform {
+
+// How a replaced file's old version is kept (the backup conventions of the
+// GNU tools).
+enum class BackupControl {
+    None,      // not kept
+    Simple,    // NAME + suffix, replacing an older one
+    Numbered,  // NAME.~N~, N one above the highest there is
+    Existing,  // numbered where numbered backups exist already, else simple
+};
+
+struct ReplaceOptions {
+    BackupControl backup = BackupControl::None;
+    std::string backupSuffix = "~";
+    // The new version keeps the old one's access and modification times.
+    bool preserveTimestamps = false;
+};
+
+// Writes a new version of a file safely: the content goes to a temporary file
+// in the same folder (unnamed where the file system allows), which replaces
+// the target (or a symbolic link's target) only on commit(), after everything
+// was written and flushed to disk, and only if the name still refers to the
+// file that was there. The new version gets the old one's owner, group,
+// permission bits, access control lists and extended attributes; where the
+// group can't be kept, the group has no permissions. A read-only target, or a
+// folder where no file can be created, throws FileCreateError before anything
+// is written. Without commit() nothing stays behind and the target is
+// untouched.
+class SafeFileWriter : public Stream {
+public:
+    explicit SafeFileWriter(const std::string &fileName);
+    // Replaces a held file; it must outlive the writer.
+    SafeFileWriter(HeldFile &original, ReplaceOptions options = {});
+    ~SafeFileWriter() override;
+    SafeFileWriter(const SafeFileWriter &) = delete;
+    SafeFileWriter &operator=(const SafeFileWriter &) = delete;
+
+    std::size_t read(void *, std::size_t) override { return 0; }
+    std::size_t write(const void *buffer, std::size_t n) override;
+    std::uint64_t position() const override { return m_position; }
+    std::uint64_t size() const override { return m_position; }
+
+    // Flushes, then renames the new version over the target. Throws
+    // StreamWriteError, naming the file and the step that failed, when the data
+    // can't be made durable, and FileCreateError when the name was taken by
+    // another file meanwhile.
+    void commit();
+
+private:
+    void start();
+    int createTemporary();
+    int nameTemporary();
+    void copyAttributes();
+    void keepBackup();
+    std::string writeFailure() const override;
+    [[noreturn]] void fail(const char *step, int code);
+    // Closes and removes the temporary file and lets go of the target.
+    void discard() noexcept;
+
+    std::unique_ptr<HeldFile> m_own;  // the target when the writer opened it
+    HeldFile *m_target = nullptr;
+    ReplaceOptions m_options;
+    std::string m_tempName;  // in the target's folder; empty while unnamed
+    int m_fd = -1;           // the temporary file
+    int m_unfinishedSlot = -1;
+    int m_writeError = 0;
+    std::uint64_t m_position = 0;
+};
+
+}  // namespace tovi::platform
