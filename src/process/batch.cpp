@@ -68,35 +68,6 @@ private:
     std::uint64_t m_size = 0;
 };
 
-std::string folderOf(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The checks the file writer makes before it writes anything, so that a dry
-// run ends at the file where a real run would end, with the same message.
-void requireReplaceable(const std::string &name)
-{
-    int code = 0;
-    char target[PATH_MAX];
-    struct stat info;
-    if (!::realpath(name.c_str(), target) || ::stat(target, &info) != 0)
-        code = errno;
-    else if (S_ISDIR(info.st_mode))
-        code = EISDIR;
-    else if (!S_ISREG(info.st_mode))
-        code = EINVAL;
-    else if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        code = EACCES;
-    else if (::faccessat(AT_FDCWD, target, W_OK, AT_EACCESS) != 0 ||
-             ::faccessat(AT_FDCWD, folderOf(target).c_str(), W_OK | X_OK, AT_EACCESS) != 0)
-        code = errno;
-    if (code != 0)
-        throw FileCreateError("ファイル \"" + platform::fullPathName(name) + "\" を作成できません。" +
-                              systemErrorText(code));
-}
-
 // Reads, processes and writes back one file. A picture-format error anywhere on
 // the way makes it a failed file; the file is then left as it was, since
 // writing is the last step and replaces the file only when it completes. The
@@ -120,7 +91,9 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
             work.saveToStream(writer);
             writer.commit();
         } else {
-            requireReplaceable(name);
+            // The writer's own refusals, so that a dry run ends at the file
+            // where a real run would end, with the same message.
+            platform::checkReplaceable(name);
             DiscardStream sink;
             work.saveToStream(sink);
         }

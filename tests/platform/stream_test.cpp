@@ -17,15 +17,17 @@
 #include <climits>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "platform/errors.h"
-#include "platform/files/system_calls.h"
+#include "support/faulty_system_calls.h"
 #include "support/test_support.h"
 
 namespace tovi::platform {
 namespace {
 
 using test::Bytes;
+using test::FaultySystemCalls;
 using test::TempDir;
 using Names = std::vector<std::string>;
 
@@ -503,9 +505,10 @@ TEST(HeldFileTest, WithoutUnnamedFilesAHiddenNamedOneServesAndGoes)
     test::writeFile(name, "old");
     {
         HeldFile file(name);
-        injectFileFault(FileCall::OpenTemporary, 1, EOPNOTSUPP);  // as on a file system without O_TMPFILE
+        std::optional<FaultySystemCalls> calls(std::in_place);
+        calls->failNth(FaultySystemCalls::Open, 1, EOPNOTSUPP);  // as on a file system without O_TMPFILE
         SafeFileWriter writer(file);
-        clearFileFaults();
+        calls.reset();
         const auto names = test::listFolder(dir.path());
         ASSERT_EQ(names.size(), 2u);
         EXPECT_TRUE(names[0].starts_with(".pic.bmp.tovi-")) << names[0];
@@ -695,9 +698,9 @@ TEST(BackupTest, WhereNoLinkCanBeMadeTheBackupIsACopy)
     ASSERT_EQ(::chmod(name.c_str(), 0640), 0);
     {
         HeldFile file(name);
-        injectFileFault(FileCall::Link, 1, EPERM);  // the backup's link
+        FaultySystemCalls calls;
+        calls.failNth(FaultySystemCalls::Link, 1, EPERM);  // the backup's link
         replaceHeld(file, "new", {BackupControl::Simple, "~", false});
-        clearFileFaults();
     }
     EXPECT_EQ(test::readFile(name), bytesOf("new"));
     EXPECT_EQ(test::readFile(dir.file("pic.bmp~")), bytesOf("old"));
@@ -710,7 +713,7 @@ TEST(BackupTest, WhereNoLinkCanBeMadeTheBackupIsACopy)
 // Every system call of the replace path failing in turn
 
 struct Fault {
-    FileCall call;
+    FaultySystemCalls::Call call;
     int nth;
     int code;
     const char *says;  // what the error message must hold
@@ -719,16 +722,16 @@ struct Fault {
 TEST(ReplaceFaultTest, EachFailingCallSaysWhatFailedAndLeavesNoTemporaryFile)
 {
     const std::vector<Fault> faults{
-        {FileCall::OpenTemporary, 1, EMFILE, "を作成できません。Too many open files"},
-        {FileCall::Write, 1, ENOSPC, "write: No space left on device"},
-        {FileCall::Write, 2, EIO, "write: Input/output error"},
-        {FileCall::Attributes, 1, ENOSPC, "fsetxattr: No space left on device"},
-        {FileCall::Mode, 1, EROFS, "fchmod: Read-only file system"},
-        {FileCall::Times, 1, EPERM, "futimens: Operation not permitted"},
-        {FileCall::Fsync, 1, EIO, "fsync: Input/output error"},
-        {FileCall::Link, 1, EMLINK, "linkat: Too many links"},
-        {FileCall::Rename, 1, EXDEV, "renameat: Invalid cross-device link"},
-        {FileCall::FolderFsync, 1, EIO, "fsync (フォルダ): Input/output error"},
+        {FaultySystemCalls::Open, 1, EMFILE, "を作成できません。Too many open files"},
+        {FaultySystemCalls::Write, 1, ENOSPC, "write: No space left on device"},
+        {FaultySystemCalls::Write, 2, EIO, "write: Input/output error"},
+        {FaultySystemCalls::Attributes, 1, ENOSPC, "fsetxattr: No space left on device"},
+        {FaultySystemCalls::Mode, 1, EROFS, "fchmod: Read-only file system"},
+        {FaultySystemCalls::Times, 1, EPERM, "futimens: Operation not permitted"},
+        {FaultySystemCalls::Fsync, 1, EIO, "fsync: Input/output error"},
+        {FaultySystemCalls::Link, 1, EMLINK, "linkat: Too many links"},
+        {FaultySystemCalls::Rename, 1, EXDEV, "renameat: Invalid cross-device link"},
+        {FaultySystemCalls::Fsync, 2, EIO, "fsync (フォルダ): Input/output error"},
     };
     for (const auto &fault : faults) {
         TempDir dir;
@@ -738,7 +741,8 @@ TEST(ReplaceFaultTest, EachFailingCallSaysWhatFailedAndLeavesNoTemporaryFile)
         std::string message = "(no error)";
         try {
             HeldFile file(name);
-            injectFileFault(fault.call, fault.nth, fault.code);
+            FaultySystemCalls calls;
+            calls.failNth(fault.call, fault.nth, fault.code);
             SafeFileWriter writer(file, {BackupControl::None, "~", true});
             writer.writeExact("new ", 4);
             writer.writeExact("picture", 7);
@@ -746,15 +750,72 @@ TEST(ReplaceFaultTest, EachFailingCallSaysWhatFailedAndLeavesNoTemporaryFile)
         } catch (const Error &error) {
             message = error.what() + (" " + error.reason());
         }
-        clearFileFaults();
         EXPECT_NE(message.find(fault.says), std::string::npos) << message;
         EXPECT_NE(message.find(name), std::string::npos) << message;
         // The folder is flushed after the rename: the new version is then in
         // place, whole.
-        const auto expected = fault.call == FileCall::FolderFsync ? "new picture" : "the original";
+        const auto expected = fault.call == FaultySystemCalls::Fsync && fault.nth == 2 ? "new picture" : "the original";
         EXPECT_EQ(test::readFile(name), bytesOf(expected)) << fault.says;
         EXPECT_EQ(test::listFolder(dir.path()), Names{"pic.bmp"}) << fault.says;
     }
+}
+
+TEST(ReplaceFaultTest, EveryCallOfTheReplacePathFailingInTurnLeavesTheOriginalOrTheWholeNewVersion)
+{
+    const auto replace = [](const std::string &name) {
+        HeldFile file(name);
+        SafeFileWriter writer(file, {BackupControl::Simple, "~", true});
+        writer.writeExact("new ", 4);
+        writer.writeExact("picture", 7);
+        writer.commit();
+    };
+    const auto prepare = [](const TempDir &dir) {
+        test::writeFile(dir.file("pic.bmp"), "the original");
+        test::writeFile(dir.file("pic.bmp~"), "an old backup");
+        ASSERT_EQ(::setxattr(dir.file("pic.bmp").c_str(), "user.kept", "1", 1, 0), 0);
+    };
+    int made[FaultySystemCalls::kCalls] = {};
+    {
+        TempDir dir;
+        prepare(dir);
+        FaultySystemCalls calls;
+        replace(dir.file("pic.bmp"));
+        for (int call = 0; call < FaultySystemCalls::kCalls; ++call)
+            made[call] = calls.made(FaultySystemCalls::Call(call));
+    }
+    int faults = 0;
+    for (int call = 0; call < FaultySystemCalls::kCalls; ++call) {
+        for (int nth = 1; nth <= made[call]; ++nth, ++faults) {
+            SCOPED_TRACE("call " + std::to_string(call) + ", number " + std::to_string(nth));
+            TempDir dir;
+            prepare(dir);
+            const auto name = dir.file("pic.bmp");
+            bool failed = false;
+            try {
+                FaultySystemCalls calls;
+                calls.failNth(FaultySystemCalls::Call(call), nth, EIO);
+                replace(name);
+            } catch (const Error &error) {
+                failed = true;
+                EXPECT_NE((error.what() + std::string(" ") + error.reason()).find(name), std::string::npos);
+            }
+            const Bytes now = test::readFile(name);
+            if (!failed) {
+                EXPECT_EQ(now, bytesOf("new picture"));
+            } else {
+                EXPECT_TRUE(now == bytesOf("the original") || now == bytesOf("new picture"));
+            }
+            // The backup is the old backup or the version just replaced,
+            // never lost; nothing else stays.
+            const Bytes backup = test::readFile(dir.file("pic.bmp~"));
+            EXPECT_TRUE(backup == bytesOf("an old backup") || backup == bytesOf("the original"));
+            if (now == bytesOf("new picture")) {
+                EXPECT_EQ(backup, bytesOf("the original"));
+            }
+            EXPECT_EQ(test::listFolder(dir.path()), (Names{"pic.bmp", "pic.bmp~"}));
+        }
+    }
+    EXPECT_GE(faults, 8);
 }
 
 TEST(ReplaceFaultTest, AnOwnerThatCantBeGivenBackTakesTheGroupPermissionsAlong)
@@ -767,9 +828,11 @@ TEST(ReplaceFaultTest, AnOwnerThatCantBeGivenBackTakesTheGroupPermissionsAlong)
         ASSERT_EQ(::chown(name.c_str(), 1234, 5678), 0);
     else
         GTEST_SKIP() << "needs root to give the file another owner";
-    injectFileFault(FileCall::Owner, 1, EPERM);
-    replaceWith(name, "new");
-    clearFileFaults();
+    {
+        FaultySystemCalls calls;
+        calls.failNth(FaultySystemCalls::Owner, 1, EPERM);
+        replaceWith(name, "new");
+    }
     EXPECT_EQ(test::readFile(name), bytesOf("new"));
     EXPECT_EQ(permissionsOf(name), 0604u);
 }

@@ -1,4 +1,4 @@
-#include "platform/files/replace_writer.h"
+#include "platform/files/backups.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,6 +38,8 @@ unsigned highestBackupNumber(int folderFd, const std::string &base)
     return highest;
 }
 
+}  // namespace
+
 std::string backupBaseName(int folderFd, const std::string &base, const ReplaceOptions &options)
 {
     BackupControl control = options.backup;
@@ -51,69 +53,81 @@ std::string backupBaseName(int folderFd, const std::string &base, const ReplaceO
     return base + ".~" + std::to_string(highest + 1) + "~";
 }
 
+namespace {
+
+// A durable copy of fd under name in folderFd, for where no link can be made:
+// 0, the errno that stopped it, or -1 when the copy can't even be created.
+int copyInto(int folderFd, const std::string &name, int fd, const FileIdentity &identity)
+{
+    SystemCalls &calls = systemCalls();
+    const int copy = openAt(folderFd, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (copy < 0)
+        return -1;
+    int code = 0;
+    std::vector<std::uint8_t> block(std::size_t(1) << 20);
+    for (off_t at = 0; code == 0;) {
+        const ssize_t got = calls.pread(fd, block.data(), block.size(), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            code = got < 0 ? errno : 0;
+            break;
+        }
+        for (ssize_t done = 0; done < got && code == 0;) {
+            const ssize_t put = calls.write(copy, block.data() + done, std::size_t(got - done));
+            if (put > 0)
+                done += put;
+            else if (!(put < 0 && errno == EINTR))
+                code = put < 0 ? errno : ENOSPC;
+        }
+        at += got;
+    }
+    // The copy's group is ours unless it can be the original's: then
+    // it gets no group permissions.
+    mode_t mode = identity.mode & 0777;
+    const uid_t owner = ::geteuid() == 0 ? uid_t(identity.owner) : uid_t(-1);
+    struct stat made;
+    if (calls.fchown(copy, owner, gid_t(identity.group)) != 0 || ::fstat(copy, &made) != 0 ||
+        made.st_gid != identity.group)
+        mode &= ~mode_t(S_IRWXG);
+    if (code == 0 && calls.fchmod(copy, mode) != 0)
+        code = errno;
+    if (code == 0 && calls.fsync(copy) != 0)
+        code = errno;
+    ::close(copy);
+    return code;
+}
+
 }  // namespace
 
-void SafeFileWriter::keepBackup()
+StepFailure keepBackup(int folderFd, const std::string &folder, const std::string &base, int fd,
+                       const FileIdentity &identity, const ReplaceOptions &options)
 {
-    HeldFile &target = *m_target;
-    const std::string backup = backupBaseName(target.m_folderFd, target.m_base, m_options);
-    if (backup.empty() || target.m_fd < 0)
-        return;
+    const std::string backup = backupBaseName(folderFd, base, options);
+    if (backup.empty() || fd < 0)
+        return {};
     // A hard link to the file as read: no copy, no extra write. Made under a
     // temporary name and renamed, so that an older backup is replaced in one
     // step.
-    const std::string procName = "/proc/self/fd/" + std::to_string(target.m_fd);
-    const std::string name = randomTempName(target.m_base);
-    const int slot = addUnfinishedFile(target.m_folder + "/" + name);
+    SystemCalls &calls = systemCalls();
+    const std::string procName = "/proc/self/fd/" + std::to_string(fd);
+    const std::string name = randomTempName(base);
+    const int slot = addUnfinishedFile(folder + "/" + name);
     int code = 0;
-    if (sysLinkAt(AT_FDCWD, procName.c_str(), target.m_folderFd, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        code = errno;
-        // Where links aren't possible, a durable copy.
-        const int copy = sysOpenAt(FileCall::OpenTemporary, target.m_folderFd, name.c_str(),
-                                   O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (copy >= 0) {
-            code = 0;
-            std::vector<std::uint8_t> block(std::size_t(1) << 20);
-            for (off_t at = 0; code == 0;) {
-                const ssize_t got = ::pread(target.m_fd, block.data(), block.size(), at);
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got <= 0) {
-                    code = got < 0 ? errno : 0;
-                    break;
-                }
-                for (ssize_t done = 0; done < got && code == 0;) {
-                    const ssize_t put = sysWrite(copy, block.data() + done, std::size_t(got - done));
-                    if (put > 0)
-                        done += put;
-                    else if (!(put < 0 && errno == EINTR))
-                        code = put < 0 ? errno : ENOSPC;
-                }
-                at += got;
-            }
-            // The copy's group is ours unless it can be the original's: then
-            // it gets no group permissions.
-            mode_t mode = target.m_identity.mode & 0777;
-            const uid_t owner = ::geteuid() == 0 ? uid_t(target.m_identity.owner) : uid_t(-1);
-            struct stat made;
-            if (sysFchown(copy, owner, gid_t(target.m_identity.group)) != 0 || ::fstat(copy, &made) != 0 ||
-                made.st_gid != target.m_identity.group)
-                mode &= ~mode_t(S_IRWXG);
-            if (code == 0 && sysFchmod(copy, mode) != 0)
-                code = errno;
-            if (code == 0 && sysFsync(FileCall::Fsync, copy) != 0)
-                code = errno;
-            ::close(copy);
-        }
+    if (calls.linkat(AT_FDCWD, procName.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        const int linkCode = errno;
+        code = copyInto(folderFd, name, fd, identity);
+        if (code < 0)
+            code = linkCode;
     }
-    if (code == 0 && sysRenameAt(target.m_folderFd, name.c_str(), backup.c_str()) != 0)
+    if (code == 0 && calls.renameat(folderFd, name.c_str(), folderFd, backup.c_str()) != 0)
         code = errno;
-    if (code != 0) {
-        ::unlinkat(target.m_folderFd, name.c_str(), 0);
-        dropUnfinishedFile(slot);
-        fail("backup", code);
-    }
+    if (code != 0)
+        ::unlinkat(folderFd, name.c_str(), 0);
     dropUnfinishedFile(slot);
+    if (code != 0)
+        return {"backup", code};
+    return {};
 }
 
 }  // namespace tovi::platform

@@ -80,16 +80,34 @@ void removeStaleTemporaries(int folderFd, const std::string &base)
     }
 }
 
+FileIdentity identityOf(const struct stat &info)
+{
+    FileIdentity identity;
+    identity.device = std::uint64_t(info.st_dev);
+    identity.inode = std::uint64_t(info.st_ino);
+    identity.links = std::uint64_t(info.st_nlink);
+    identity.size = std::uint64_t(info.st_size);
+    identity.mode = unsigned(info.st_mode);
+    identity.owner = unsigned(info.st_uid);
+    identity.group = unsigned(info.st_gid);
+    identity.accessed[0] = info.st_atim.tv_sec;
+    identity.accessed[1] = info.st_atim.tv_nsec;
+    identity.modified[0] = info.st_mtim.tv_sec;
+    identity.modified[1] = info.st_mtim.tv_nsec;
+    identity.changed[0] = info.st_ctim.tv_sec;
+    identity.changed[1] = info.st_ctim.tv_nsec;
+    return identity;
+}
+
 }  // namespace
 
 HeldFile::HeldFile(const std::string &fileName) : HeldFile(fileName, Purpose::Read) {}
 
 HeldFile::HeldFile(const std::string &fileName, Purpose purpose) : m_fileName(fileName)
 {
-    const bool reading = purpose == Purpose::Read;
     const auto fail = [&](int code) {
         release();
-        if (reading)
+        if (purpose == Purpose::Read)
             throw FileOpenError(fileOpenMessage(fileName, code));
         throw FileCreateError(fileCreateMessage(fileName, code));
     };
@@ -98,41 +116,13 @@ HeldFile::HeldFile(const std::string &fileName, Purpose purpose) : m_fileName(fi
         fail(code);
     m_folder = folderOf(target);
     m_base = baseNameOf(target);
-    do
-        m_folderFd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    while (m_folderFd < 0 && errno == EINTR);
+    m_folderFd = openAt(AT_FDCWD, m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_folderFd < 0)
         fail(errno);
-    if (m_base.empty())
-        fail(reading ? EISDIR : ENOENT);
-
-    struct stat info;
-    if (!reading) {
-        if (::fstatat(m_folderFd, m_base.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT)
-                fail(errno);
-            return;  // a new file
-        }
-        if (const int code = refusalOf(info))
-            fail(code);
-    }
-    // Not blocking: opening a pipe would otherwise wait for a writer forever.
-    // Not following a link: the link was resolved above, and a link put in its
-    // place meanwhile is not the file we were given.
-    const int flags = (reading ? O_RDONLY : O_WRONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    do
-        m_fd = ::openat(m_folderFd, m_base.c_str(), flags);
-    while (m_fd < 0 && errno == EINTR);
+    if (const int code = openInFolder(purpose))
+        fail(code);
     if (m_fd < 0)
-        fail(errno);
-    if (::fstat(m_fd, &info) != 0)
-        fail(errno);
-    if (reading && S_ISDIR(info.st_mode))
-        fail(EISDIR);
-    // Pictures are read from files; a pipe or device named like one is refused
-    // rather than read as an empty picture or waited on.
-    if (reading && !S_ISREG(info.st_mode))
-        fail(EINVAL);
+        return;
     // Held from reading to replacing: a second run on the same file finds it
     // in use at once, instead of processing the old content a second time and
     // losing one of the two results.
@@ -141,18 +131,47 @@ HeldFile::HeldFile(const std::string &fileName, Purpose purpose) : m_fileName(fi
         release();
         throw FileCreateError(fileCreateMessage(fileName, code));
     }
-    m_identity.device = std::uint64_t(info.st_dev);
-    m_identity.inode = std::uint64_t(info.st_ino);
-    m_identity.links = std::uint64_t(info.st_nlink);
-    m_identity.mode = unsigned(info.st_mode);
-    m_identity.owner = unsigned(info.st_uid);
-    m_identity.group = unsigned(info.st_gid);
-    m_identity.accessed[0] = info.st_atim.tv_sec;
-    m_identity.accessed[1] = info.st_atim.tv_nsec;
-    m_identity.modified[0] = info.st_mtim.tv_sec;
-    m_identity.modified[1] = info.st_mtim.tv_nsec;
-    m_size = std::uint64_t(info.st_size);
     removeStaleTemporaries(m_folderFd, m_base);
+}
+
+int HeldFile::openInFolder(Purpose purpose)
+{
+    const bool reading = purpose == Purpose::Read;
+    if (m_base.empty())
+        return reading ? EISDIR : ENOENT;
+    struct stat info;
+    if (!reading) {
+        if (::fstatat(m_folderFd, m_base.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT && purpose == Purpose::Replace ? 0 : errno;  // 0: a new file
+        if (const int code = refusalOf(info))
+            return code;
+    }
+    if (purpose == Purpose::Check) {
+        // What opening the file for writing and creating the new version
+        // beside it would refuse.
+        if (::faccessat(m_folderFd, m_base.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::faccessat(m_folderFd, ".", W_OK | X_OK, AT_EACCESS) != 0)
+            return errno;
+        return 0;
+    }
+    // Not blocking: opening a pipe would otherwise wait for a writer forever.
+    // Not following a link: the link was resolved above, and a link put in its
+    // place meanwhile is not the file we were given.
+    const int flags = (reading ? O_RDONLY : O_WRONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    m_fd = openAt(m_folderFd, m_base.c_str(), flags);
+    if (m_fd < 0)
+        return errno;
+    if (::fstat(m_fd, &info) != 0)
+        return errno;
+    if (reading && S_ISDIR(info.st_mode))
+        return EISDIR;
+    // Pictures are read from files; a pipe or device named like one is refused
+    // rather than read as an empty picture or waited on.
+    if (reading && !S_ISREG(info.st_mode))
+        return EINVAL;
+    m_identity = identityOf(info);
+    m_size = m_identity.size;
+    return 0;
 }
 
 HeldFile::~HeldFile()

@@ -7,6 +7,15 @@
 
 namespace tovi::platform {
 
+// What a file was when it was opened: which file, and the attributes a new
+// version of it takes over.
+struct FileIdentity {
+    std::uint64_t device = 0, inode = 0, links = 0, size = 0;
+    unsigned mode = 0, owner = 0, group = 0;
+    // Seconds and nanoseconds.
+    std::int64_t accessed[2] = {}, modified[2] = {}, changed[2] = {};
+};
+
 // A file held from its reading to its replacing. The folder is opened once
 // and the file once, locked exclusively: another run that wants the same file
 // finds it in use at once, and nobody replaces it meanwhile. Throws
@@ -29,8 +38,14 @@ public:
 
 private:
     friend class SafeFileWriter;
-    enum class Purpose { Read, Replace };
+    friend void checkReplaceable(const std::string &fileName);
+    // Read: for reading, then perhaps replacing; Replace: for replacing only
+    // (the file may be new); Check: only the refusals of Replace, nothing
+    // opened but the folder, nothing locked or tidied.
+    enum class Purpose { Read, Replace, Check };
     HeldFile(const std::string &fileName, Purpose purpose);
+    // Opens m_base in m_folderFd; 0 or the errno that stopped it.
+    int openInFolder(Purpose purpose);
     void release() noexcept;
 
     std::string m_fileName;  // as given, for the messages
@@ -38,11 +53,7 @@ private:
     std::string m_base;      // its name in that folder
     int m_folderFd = -1;
     int m_fd = -1;           // the file itself; -1 for a file that is new
-    struct Identity {
-        std::uint64_t device = 0, inode = 0, links = 0;
-        unsigned mode = 0, owner = 0, group = 0;
-        std::int64_t accessed[2] = {}, modified[2] = {};  // seconds, nanoseconds
-    } m_identity;
+    FileIdentity m_identity;
     std::uint64_t m_position = 0;
     std::uint64_t m_size = 0;
 };

@@ -11,6 +11,8 @@
 #include <mutex>
 
 #include "platform/errors.h"
+#include "platform/files/attributes.h"
+#include "platform/files/backups.h"
 #include "platform/files/replace_checks.h"
 #include "platform/files/system_calls.h"
 #include "platform/files/temporary_names.h"
@@ -72,7 +74,7 @@ int SafeFileWriter::createTemporary()
     // the file system allows: a run killed now leaves nothing behind.
     const int folder = m_target->m_folderFd;
     if (unnamedFilesCanBeLinked()) {
-        m_fd = sysOpenAt(FileCall::OpenTemporary, folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        m_fd = openAt(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         if (m_fd >= 0)
             return ::flock(m_fd, LOCK_EX) == 0 ? 0 : errno;
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
@@ -82,7 +84,7 @@ int SafeFileWriter::createTemporary()
     // writer is still at work.
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = randomTempName(m_target->m_base);
-        m_fd = sysOpenAt(FileCall::OpenTemporary, folder, name.c_str(),
+        m_fd = openAt(folder, name.c_str(),
                          O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (m_fd < 0 && errno == EEXIST)
             continue;
@@ -105,9 +107,9 @@ int SafeFileWriter::nameTemporary()
         const std::string name = randomTempName(m_target->m_base);
         // Registered first: a signal now still finds the name to remove.
         const int slot = addUnfinishedFile(m_target->m_folder + "/" + name);
-        int linked = sysLinkAt(AT_FDCWD, procName.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
+        int linked = systemCalls().linkat(AT_FDCWD, procName.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
         if (linked != 0 && errno == ENOENT && ::geteuid() == 0)
-            linked = sysLinkAt(m_fd, "", folder, name.c_str(), AT_EMPTY_PATH);
+            linked = systemCalls().linkat(m_fd, "", folder, name.c_str(), AT_EMPTY_PATH);
         if (linked == 0) {
             m_tempName = name;
             m_unfinishedSlot = slot;
@@ -161,7 +163,7 @@ std::size_t SafeFileWriter::write(const void *buffer, std::size_t n)
     const auto *bytes = static_cast<const std::uint8_t *>(buffer);
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t put = sysWrite(m_fd, bytes + done, std::min(n - done, kMaxTransfer));
+        const ssize_t put = systemCalls().write(m_fd, bytes + done, std::min(n - done, kMaxTransfer));
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
@@ -184,15 +186,16 @@ void SafeFileWriter::commit()
     }
     if (m_writeError != 0)
         fail("write", m_writeError);
-    copyAttributes();
+    if (const StepFailure failure = copyAttributes(m_target->m_fd, m_target->m_identity, m_fd))
+        fail(failure.step, failure.code);
     if (m_options.preserveTimestamps && m_target->m_fd >= 0) {
         const auto &old = m_target->m_identity;
         const struct timespec times[2] = {{time_t(old.accessed[0]), long(old.accessed[1])},
                                           {time_t(old.modified[0]), long(old.modified[1])}};
-        if (sysFutimens(m_fd, times) != 0)
+        if (systemCalls().futimens(m_fd, times) != 0)
             fail("futimens", errno);
     }
-    if (sysFsync(FileCall::Fsync, m_fd) != 0)
+    if (systemCalls().fsync(m_fd) != 0)
         fail("fsync", errno);
 
     // The name must still lead to the file that was read (or to nothing, for
@@ -213,10 +216,12 @@ void SafeFileWriter::commit()
         throw FileCreateError(fileCreateMessage(target.m_fileName, std::string(kReplacedMeanwhile)));
     }
 
-    keepBackup();
+    if (const StepFailure failure =
+            keepBackup(target.m_folderFd, target.m_folder, target.m_base, target.m_fd, target.m_identity, m_options))
+        fail(failure.step, failure.code);
     if (const int code = nameTemporary())
         fail("linkat", code);
-    if (sysRenameAt(target.m_folderFd, m_tempName.c_str(), target.m_base.c_str()) != 0)
+    if (systemCalls().renameat(target.m_folderFd, m_tempName.c_str(), target.m_folderFd, target.m_base.c_str()) != 0)
         fail("renameat", errno);
     dropUnfinishedFile(m_unfinishedSlot);
     m_unfinishedSlot = -1;
@@ -226,9 +231,14 @@ void SafeFileWriter::commit()
     // Failing here, the new version is in place, complete and flushed; only
     // its name may not survive a power cut. Putting the old one back would
     // need a name for it that a killed run leaves behind.
-    if (sysFsync(FileCall::FolderFsync, target.m_folderFd) != 0 && errno != EINVAL && errno != EROFS)
+    if (systemCalls().fsync(target.m_folderFd) != 0 && errno != EINVAL && errno != EROFS)
         fail("fsync (フォルダ)", errno);
     discard();
+}
+
+void checkReplaceable(const std::string &fileName)
+{
+    HeldFile check(fileName, HeldFile::Purpose::Check);
 }
 
 }  // namespace tovi::platform

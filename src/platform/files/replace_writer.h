@@ -59,8 +59,6 @@ private:
     void start();
     int createTemporary();
     int nameTemporary();
-    void copyAttributes();
-    void keepBackup();
     std::string writeFailure() const override;
     [[noreturn]] void fail(const char *step, int code);
     // Closes and removes the temporary file and lets go of the target.
@@ -75,5 +73,11 @@ private:
     int m_writeError = 0;
     std::uint64_t m_position = 0;
 };
+
+// Throws the FileCreateError that a SafeFileWriter replacing the file would
+// throw before writing anything (a read-only file, a folder where nothing can
+// be created, ...), without opening, locking or tidying anything: a dry run's
+// stand-in for the writer.
+void checkReplaceable(const std::string &fileName);
 
 }  // namespace tovi::platform
