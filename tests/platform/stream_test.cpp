@@ -320,6 +320,17 @@ TEST(SafeFileWriterTest, AnInterruptedWriteLeavesNoTemporaryFile)
     EXPECT_EQ(status, 128 + SIGTERM) << "the signal still ends the program";
     EXPECT_EQ(test::readFile(name), bytesOf("original"));
     EXPECT_EQ(test::listFolder(dir.path()), Names{"pic.bmp"});
+
+    // Started with the hang-up ignored (nohup): it stays ignored.
+    EXPECT_EQ(inChild([&] {
+                  ::signal(SIGHUP, SIG_IGN);
+                  removeUnfinishedFilesOnSignals();
+                  ::raise(SIGHUP);
+                  replaceWith(name, "processed");
+                  return 0;
+              }),
+              0);
+    EXPECT_EQ(test::readFile(name), bytesOf("processed"));
 }
 
 TEST(SafeFileWriterTest, ALongFileNameStillFindsRoomForTheTemporaryFile)
