@@ -500,13 +500,31 @@ TEST(HeldFileTest, AKilledWriterLeavesNothingAndStaleFilesGoOnTheNextRun)
     test::writeFile(other.file(".pic.bmp.tovi-AbC123"), "stale");
     test::writeFile(other.file(".pic.bmp.tovi-InUse9"), "busy");
     test::writeFile(other.file(".other.bmp.tovi-AbC123"), "not ours");
+    // Names of another form than ours, and a backup's link killed before its
+    // rename (a hidden second name of the file itself, which goes).
+    test::writeFile(other.file(".pic.bmp.tovi-a_b.c!"), "not our form");
+    test::writeFile(other.file(".pic.bmp.tovi-AbC1234"), "not our form");
+    ASSERT_EQ(::link(other.file("pic.bmp").c_str(), other.file(".pic.bmp.tovi-Link01").c_str()), 0);
+    Names kept{".other.bmp.tovi-AbC123", ".pic.bmp.tovi-AbC1234", ".pic.bmp.tovi-InUse9", ".pic.bmp.tovi-a_b.c!"};
+    if (::geteuid() == 0) {
+        // Another user's file of our form, beside a file of ours: not ours.
+        test::writeFile(other.file(".pic.bmp.tovi-mynote"), "someone's note");
+        ASSERT_EQ(::chown(other.file(".pic.bmp.tovi-mynote").c_str(), 4321, 4321), 0);
+        kept.push_back(".pic.bmp.tovi-mynote");
+    }
+    kept.push_back("pic.bmp");
     const int busy = ::open(other.file(".pic.bmp.tovi-InUse9").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(busy, LOCK_EX), 0);
     {
         HeldFile file(other.file("pic.bmp"));
-        EXPECT_EQ(test::listFolder(other.path()), (Names{".other.bmp.tovi-AbC123", ".pic.bmp.tovi-InUse9", "pic.bmp"}));
+        EXPECT_EQ(test::listFolder(other.path()), kept);
+        EXPECT_EQ(file.otherLinks(), 0u);
+        SafeFileWriter writer(file);
+        writer.writeExact("new", 3);
+        writer.commit();
     }
     ::close(busy);
+    EXPECT_EQ(test::readFile(other.file("pic.bmp")), bytesOf("new"));
 }
 
 TEST(HeldFileTest, WithoutUnnamedFilesAHiddenNamedOneServesAndGoes)
@@ -606,6 +624,15 @@ TEST(AttributesTest, AccessControlListsAndExtendedAttributesAreCarriedOver)
     char value[16] = {};
     EXPECT_EQ(::getxattr(name.c_str(), "user.origin", value, sizeof value), 7);
     EXPECT_STREQ(value, "scanner");
+
+    // File capabilities were granted to the old content: they never travel.
+    if (::geteuid() == 0 && std::system(("setcap cap_net_raw+ep '" + name + "' 2>/dev/null").c_str()) == 0) {
+        ASSERT_GT(::getxattr(name.c_str(), "security.capability", nullptr, 0), 0);
+        replaceWith(name, "newer");
+        EXPECT_LT(::getxattr(name.c_str(), "security.capability", nullptr, 0), 0);
+        EXPECT_EQ(errno, ENODATA);
+        EXPECT_EQ(::getxattr(name.c_str(), "user.origin", value, sizeof value), 7);
+    }
 }
 
 TEST(AttributesTest, AGroupThatCantBeKeptLosesItsPermissions)
@@ -680,6 +707,9 @@ TEST(BackupTest, EachControlKeepsTheOldVersionUnderItsName)
         {BackupControl::Numbered, "~", {"pic.bmp.~1~", "pic.bmp.~9~", "pic.bmp.~x~"}, "pic.bmp.~10~"},
         {BackupControl::Existing, "~", {}, "pic.bmp~"},
         {BackupControl::Existing, "~", {"pic.bmp.~2~"}, "pic.bmp.~3~"},
+        // Numbers of any length, as the GNU tools allow.
+        {BackupControl::Numbered, "~", {"pic.bmp.~999~", "pic.bmp.~1000000000~"}, "pic.bmp.~1000000001~"},
+        {BackupControl::Numbered, "~", {"pic.bmp.~0099999999999999999999~"}, "pic.bmp.~100000000000000000000~"},
     };
     for (const auto &run : runs) {
         TempDir dir;
@@ -846,6 +876,32 @@ TEST(ReplaceFaultTest, AnOwnerThatCantBeGivenBackTakesTheGroupPermissionsAlong)
     }
     EXPECT_EQ(test::readFile(name), bytesOf("new"));
     EXPECT_EQ(permissionsOf(name), 0604u);
+}
+
+TEST(HeldFileTest, ALinkTheSystemWontFollowIsRefusedWithItsReason)
+{
+    std::string setting;
+    if (FILE *file = std::fopen("/proc/sys/fs/protected_symlinks", "r")) {
+        setting = std::fgetc(file) == '1' ? "1" : "0";
+        std::fclose(file);
+    }
+    if (::geteuid() != 0 || setting != "1")
+        GTEST_SKIP() << "needs root and fs.protected_symlinks = 1";
+    TempDir dir;
+    test::writeFile(dir.file("real.bmp"), "picture");
+    std::filesystem::create_directories(dir.file("shared"));
+    ASSERT_EQ(::chmod(dir.file("shared").c_str(), 01777), 0);
+    // A link of another user in a shared sticky folder: the system won't
+    // follow it for us.
+    ASSERT_EQ(::symlink(dir.file("real.bmp").c_str(), dir.file("shared/link.bmp").c_str()), 0);
+    ASSERT_EQ(::lchown(dir.file("shared/link.bmp").c_str(), 65534, 65534), 0);
+    try {
+        HeldFile file(dir.file("shared/link.bmp"));
+        ADD_FAILURE() << "opened";
+    } catch (const FileOpenError &error) {
+        EXPECT_NE(std::string(error.what()).find(systemErrorText(EACCES)), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(test::readFile(dir.file("real.bmp")), bytesOf("picture"));
 }
 
 // ---------------------------------------------------------------------------
