@@ -77,7 +77,7 @@ public:
     void setBrushColor(ColorRef color) { m_brushColor = color; }
     ColorRef textColor() const;
 
-    // BMP reading and writing through the BMP codec (bmp_codec.h). On an error
+    // BMP reading and writing through the BMP codec (bmp/bmp_codec.h). On an error
     // the picture keeps its previous content. Writing to a file replaces the file
     // only once the new content was written completely.
     void loadFromStream(platform::Stream &stream);

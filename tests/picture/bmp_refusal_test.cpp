@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "picture/bitmap.h"
-#include "picture/bmp_format.h"
+#include "picture/bmp/bmp_format.h"
 #include "platform/errors.h"
 #include "platform/stream.h"
 #include "process/color_ops.h"

@@ -14,7 +14,7 @@
 #include <filesystem>
 
 #include "picture/bitmap.h"
-#include "picture/bmp_format.h"
+#include "picture/bmp/bmp_format.h"
 #include "platform/errors.h"
 #include "platform/stream.h"
 #include "process/color_ops.h"

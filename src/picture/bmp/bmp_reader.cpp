@@ -10,8 +10,8 @@
 #include <limits>
 #include <optional>
 
-#include "picture/bmp_codec.h"
-#include "picture/bmp_format.h"
+#include "picture/bmp/bmp_codec.h"
+#include "picture/bmp/bmp_format.h"
 #include "platform/errors.h"
 #include "platform/pixel_codec.h"
 #include "platform/stream.h"

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "picture/bmp_codec.h"
-#include "picture/bmp_format.h"
+#include "picture/bmp/bmp_codec.h"
+#include "picture/bmp/bmp_format.h"
 #include "platform/errors.h"
 #include "platform/stream.h"
 
