@@ -73,7 +73,7 @@ TEST(FilesThatCantBeKept, PixelsBeyondTheColourTable)
     EXPECT_NO_THROW(read(paletted(1, 1, 4, 3, {0x2F, 0xFF, 0xFF, 0xFF})));
     // Run-length data: two pixels of index 5 with one entry.
     Bytes rle = paletted(2, 1, 8, 1, {2, 5, 0, 1});
-    picture::bmp::writeLe32(rle.data() + 30, platform::kBiRle8);
+    picture::bmp::writeLe32(rle.data() + 30, picture::bmp::kBiRle8);
     EXPECT_EQ(refusal(rle), "pixel index 5 lies beyond the 1-entry colour table");
 }
 

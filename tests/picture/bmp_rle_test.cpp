@@ -6,9 +6,12 @@
 
 #include <limits>
 
+#include "picture/bmp/bmp_format.h"
+#include "picture/bmp/bmp_rle.h"
 #include "platform/raster.h"
 
 using namespace tovi::platform;
+using namespace tovi::picture::bmp;
 
 namespace {
 
@@ -34,7 +37,7 @@ TEST(RunLength, DecodesEveryEscapeAndClipsOverruns)
         0, 1,             // end of bitmap
         5, 0,             // never read
     };
-    auto r = Raster::createDeviceFromBmp(h, nullptr, table, data);
+    auto r = decodeRunLength(h, table, data);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->pixel(0, 3), rgb(255, 0, 0));
     EXPECT_EQ(r->pixel(2, 3), rgb(255, 0, 0));
@@ -57,7 +60,7 @@ TEST(RunLength, FourBitRunsAlternateNibbles)
     h.compression = kBiRle4;
     const ColorTable table = {{0, 0, 0, 0}, {255, 255, 255, 0}};
     const std::uint8_t data[] = {5, 0x10, 0, 1};
-    auto r = Raster::createDeviceFromBmp(h, nullptr, table, data);
+    auto r = decodeRunLength(h, table, data);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->pixel(0, 0), rgb(255, 255, 255));
     EXPECT_EQ(r->pixel(1, 0), 0u);
@@ -74,13 +77,13 @@ TEST(RunLength, RefusesTopDownAndHugeRastersFromTinyData)
     h.bitCount = 8;
     h.compression = kBiRle8;
     const std::uint8_t data[] = {0, 1};
-    EXPECT_EQ(Raster::createDeviceFromBmp(h, nullptr, {}, data), nullptr);
+    EXPECT_EQ(decodeRunLength(h, {}, data), nullptr);
     h.width = 2;
     h.height = -2;
-    EXPECT_EQ(Raster::createDeviceFromBmp(h, nullptr, {}, data), nullptr);
+    EXPECT_EQ(decodeRunLength(h, {}, data), nullptr);
     h.compression = kBiJpeg;
     h.height = 2;
-    EXPECT_EQ(Raster::createDeviceFromBmp(h, nullptr, {}, data), nullptr);
+    EXPECT_EQ(decodeRunLength(h, {}, data), nullptr);
 }
 
 }  // namespace

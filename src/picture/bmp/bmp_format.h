@@ -9,6 +9,13 @@ namespace tovi::picture::bmp {
 
 inline constexpr std::uint16_t kSignature = 0x4D42;  // "BM"
 
+// Compression values of the information header beyond the raster layer's two
+// layouts (platform::kBiRgb 0 and platform::kBiBitFields 3).
+inline constexpr std::uint32_t kBiRle8 = 1;
+inline constexpr std::uint32_t kBiRle4 = 2;
+inline constexpr std::uint32_t kBiJpeg = 4;
+inline constexpr std::uint32_t kBiPng = 5;
+
 // The 14-byte file header.
 inline constexpr std::size_t kFileHeaderBytes = 14;
 inline constexpr std::size_t kSignatureAt = 0;

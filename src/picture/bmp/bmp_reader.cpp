@@ -12,6 +12,7 @@
 
 #include "picture/bmp/bmp_codec.h"
 #include "picture/bmp/bmp_format.h"
+#include "picture/bmp/bmp_rle.h"
 #include "platform/errors.h"
 #include "platform/pixel_codec.h"
 #include "platform/stream.h"
@@ -322,7 +323,7 @@ std::shared_ptr<Raster> decodeRunLength(const Source &source, const Headers &h, 
     std::shared_ptr<Raster> raster;
     unsigned highest = 0;
     try {
-        raster = Raster::createDeviceFromBmp(h.info, nullptr, table, data, &highest);
+        raster = bmp::decodeRunLength(h.info, table, data, &highest);
     } catch (const OutOfResourcesError &) {
         rasterRefused(ENOMEM, {});
     }

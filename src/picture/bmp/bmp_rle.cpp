@@ -1,14 +1,16 @@
-// Device rasters made from BMP data: uncompressed and bit-field data through
-// an independent raster, run-length data (RLE8, RLE4) decoded here.
+// Run-length data (RLE8, RLE4) decoded into a device raster.
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
+#include "picture/bmp/bmp_format.h"
+#include "picture/bmp/bmp_rle.h"
 #include "platform/pixel_codec.h"
-#include "platform/raster.h"
 
-namespace tovi::platform {
+namespace tovi::picture::bmp {
+
+using namespace platform;
 
 namespace {
 
@@ -127,36 +129,24 @@ private:
 
 }  // namespace
 
-std::shared_ptr<Raster> Raster::createDeviceFromBmp(const BitmapInfoHeader &header, const ChannelMasks *masks,
-                                                    const ColorTable &colorTable, std::span<const std::uint8_t> bits,
-                                                    unsigned *highestIndex)
+std::shared_ptr<Raster> decodeRunLength(const BitmapInfoHeader &header, const ColorTable &colorTable,
+                                        std::span<const std::uint8_t> data, unsigned *highestIndex)
 {
-    if (header.width <= 0 || header.height == 0 || header.height == std::numeric_limits<std::int32_t>::min())
+    if (header.width <= 0 || header.height <= 0)
         return nullptr;
     const bool rle8 = header.compression == kBiRle8 && header.bitCount == 8;
     const bool rle4 = header.compression == kBiRle4 && header.bitCount == 4;
-    if (rle8 || rle4) {
-        // Run-length data is stored bottom-up only.
-        if (header.height < 0)
-            return nullptr;
-        const std::uint64_t rasterBytes = std::uint64_t(header.width) * 4 * std::uint64_t(header.height);
-        if (rasterBytes > kMaxRasterBytes || rasterBytes > kRleAllowanceBytes + kRleExpansionLimit * bits.size())
-            return nullptr;
-        auto raster = createDevice(header.width, header.height);
-        RleDecoder decoder(*raster, colorTable, rle4);
-        decoder.decode(bits);
-        if (highestIndex)
-            *highestIndex = decoder.highestIndex();
-        return raster;
-    }
-    auto independent = createIndependent(header, masks, colorTable);
-    if (!independent)
+    if (!rle8 && !rle4)
         return nullptr;
-    if (!bits.empty())
-        std::memcpy(independent->bits(), bits.data(), std::min(bits.size(), independent->imageBytes()));
-    auto raster = createDevice(independent->width(), independent->height());
-    copyWithConversion(*independent, *raster, 0, 0);
+    const std::uint64_t rasterBytes = std::uint64_t(header.width) * 4 * std::uint64_t(header.height);
+    if (rasterBytes > kMaxRasterBytes || rasterBytes > kRleAllowanceBytes + kRleExpansionLimit * data.size())
+        return nullptr;
+    auto raster = Raster::createDevice(header.width, header.height);
+    RleDecoder decoder(*raster, colorTable, rle4);
+    decoder.decode(data);
+    if (highestIndex)
+        *highestIndex = decoder.highestIndex();
     return raster;
 }
 
-}  // namespace tovi::platform
+}  // namespace tovi::picture::bmp
