@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -349,6 +350,17 @@ void requireColorTableCovers(const Raster &raster, std::size_t entries)
     if (highest >= entries)
         refuse("pixel index " + number(highest) + " lies beyond the " + number(std::int64_t(entries)) +
                "-entry colour table");
+}
+
+std::optional<Dimensions> peekDimensions(std::span<const std::uint8_t> start)
+{
+    if (start.size() < kPeekBytes || readLe16(start.data() + kSignatureAt) != kSignature)
+        return std::nullopt;
+    const std::uint8_t *header = start.data() + kFileHeaderBytes;
+    if (readLe32(header + kHeaderSizeAt) == kCoreHeaderBytes)
+        return Dimensions{readLe16(header + kCoreWidthAt), readLe16(header + kCoreHeightAt)};
+    const auto magnitude = [](std::uint32_t v) { return std::uint64_t(std::llabs(std::int32_t(v))); };
+    return Dimensions{magnitude(readLe32(header + kWidthAt)), magnitude(readLe32(header + kHeightAt))};
 }
 
 Bitmap::Content decode(Stream &stream)
