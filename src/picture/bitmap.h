@@ -31,6 +31,24 @@ using platform::Raster;
 inline constexpr int kClipboardBitmap = 2;   // a bitmap
 inline constexpr int kClipboardPalette = 9;  // its palette
 
+// What the BMP codec keeps of a file beyond its pixels and the header fields
+// a picture holds, so that a changed picture is written back with it
+// (bmp/bmp_codec.h). A change of pixel format drops it.
+struct FileExtras {
+    // The information header's bytes after its first 40: a longer header's
+    // masks, colour space, end points, gamma, intent and profile fields.
+    std::vector<std::uint8_t> headerTail;
+    // The colour profile a 124-byte header names: embedded data, or the name
+    // of a linked profile.
+    std::vector<std::uint8_t> profile;
+    // A run-length file: its information header as read (compression, depth,
+    // resolution, colour counts), its colour table and the colour-table index
+    // each pixel took, rows from the top.
+    std::optional<BitmapInfoHeader> runLength;
+    ColorTable runLengthTable;
+    std::vector<std::uint8_t> runLengthIndices;
+};
+
 struct ClipboardForm {
     int format = kClipboardBitmap;
     std::shared_ptr<const Raster> bitmap;
@@ -105,6 +123,7 @@ public:
     const std::optional<LogicalPalette> &palette() const { return m_palette; }
     bool isOs2Style() const { return m_os2Style; }
     const std::vector<std::uint8_t> *keptFileBytes() const { return m_keptFileBytes.get(); }
+    const FileExtras *fileExtras() const { return m_extras.get(); }
 
     // Takes new content in place of the old (used by the BMP reader); signals on-change.
     struct Content {
@@ -114,6 +133,7 @@ public:
         std::optional<LogicalPalette> palette;
         bool os2Style = false;
         std::shared_ptr<const std::vector<std::uint8_t>> keptFileBytes;
+        std::shared_ptr<const FileExtras> extras;
     };
     void assign(Content content);
     // Removes every pixel: an empty picture of format device. Signals on-change.
@@ -129,6 +149,7 @@ private:
     ChannelMasks m_masks;
     mutable std::optional<LogicalPalette> m_palette;
     std::shared_ptr<const std::vector<std::uint8_t>> m_keptFileBytes;
+    std::shared_ptr<const FileExtras> m_extras;
     bool m_os2Style = false;
     int m_width = 0;
     int m_height = 0;

@@ -71,6 +71,12 @@ struct ChannelMasks {
     std::uint32_t red = 0;
     std::uint32_t green = 0;
     std::uint32_t blue = 0;
+    // Bits of a pixel that hold its alpha: carried as they are, never
+    // converted or drawn with.
+    std::uint32_t alpha = 0;
+
+    std::uint32_t colorBits() const { return red | green | blue; }
+    bool sameColors(const ChannelMasks &o) const { return red == o.red && green == o.green && blue == o.blue; }
 
     bool operator==(const ChannelMasks &) const = default;
 };

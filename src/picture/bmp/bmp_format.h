@@ -48,6 +48,17 @@ inline constexpr std::size_t kRedMaskAt = 40;
 inline constexpr std::size_t kGreenMaskAt = 44;
 inline constexpr std::size_t kBlueMaskAt = 48;
 inline constexpr std::size_t kMaskBytes = 12;  // red, green, blue
+// From 56 bytes on, the alpha mask follows them.
+inline constexpr std::size_t kAlphaMaskAt = 52;
+inline constexpr std::uint32_t kV3InfoHeaderBytes = 56;
+// A 124-byte header names a colour profile: its colour-space type says
+// whether it is embedded or linked (a file name), and the profile's place
+// (from the start of the information header) and size.
+inline constexpr std::size_t kColorSpaceTypeAt = 56;
+inline constexpr std::size_t kProfileDataAt = 112;
+inline constexpr std::size_t kProfileSizeAt = 116;
+inline constexpr std::uint32_t kProfileEmbedded = 0x4D424544;  // "MBED"
+inline constexpr std::uint32_t kProfileLinked = 0x4C494E4B;    // "LINK"
 
 // Fields of the core header: 16-bit width and height, no compression, no
 // colour count.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "picture/bmp/bmp_format.h"
 #include "picture/bmp/bmp_rle.h"
@@ -23,8 +24,11 @@ constexpr std::uint64_t kRleAllowanceBytes = std::uint64_t{64} << 20;
 
 class RleDecoder {
 public:
-    RleDecoder(Raster &target, const ColorTable &table, bool fourBits) : m_target(target), m_fourBits(fourBits)
+    RleDecoder(Raster &target, const ColorTable &table, bool fourBits, std::vector<std::uint8_t> *indices)
+        : m_target(target), m_fourBits(fourBits), m_indices(indices)
     {
+        if (m_indices)
+            m_indices->assign(std::size_t(target.width()) * std::size_t(target.height()), 0);
         for (std::size_t i = 0; i < table.size() && i < m_colors.size(); ++i)
             m_colors[i] = colorToXrgb(table[i].color());
     }
@@ -83,6 +87,13 @@ private:
         return reinterpret_cast<std::uint32_t *>(m_target.scanLine(m_target.height() - 1 - m_y));
     }
 
+    // Where pixel m_x + i of the current row keeps its index.
+    std::uint8_t *indexAt(int i) const
+    {
+        return m_indices->data() + std::size_t(m_target.height() - 1 - m_y) * std::size_t(m_target.width()) +
+               std::size_t(m_x + i);
+    }
+
     void encodedRun(unsigned count, unsigned value)
     {
         const int n = fitting(count);
@@ -92,13 +103,19 @@ private:
         if (!m_fourBits) {
             note(value);
             std::fill(row, row + n, m_colors[value]);
+            if (m_indices)
+                std::fill(indexAt(0), indexAt(n), std::uint8_t(value));
         } else {
             note(value >> 4);
             if (n > 1)
                 note(value & 0x0F);
             const std::uint32_t pair[2] = {m_colors[value >> 4], m_colors[value & 0x0F]};
-            for (int i = 0; i < n; ++i)
+            const std::uint8_t pairIndex[2] = {std::uint8_t(value >> 4), std::uint8_t(value & 0x0F)};
+            for (int i = 0; i < n; ++i) {
                 row[i] = pair[i & 1];
+                if (m_indices)
+                    *indexAt(i) = pairIndex[i & 1];
+            }
         }
         m_x += n;
     }
@@ -113,6 +130,8 @@ private:
             const unsigned index = m_fourBits ? ((i & 1) ? bytes[i / 2] & 0x0F : bytes[i / 2] >> 4) : bytes[i];
             note(index);
             row[i] = m_colors[index];
+            if (m_indices)
+                *indexAt(i) = std::uint8_t(index);
         }
         m_x += n;
     }
@@ -121,6 +140,7 @@ private:
 
     Raster &m_target;
     bool m_fourBits;
+    std::vector<std::uint8_t> *m_indices;
     std::array<std::uint32_t, 256> m_colors{};
     int m_x = 0;
     int m_y = 0;
@@ -130,7 +150,8 @@ private:
 }  // namespace
 
 std::shared_ptr<Raster> decodeRunLength(const BitmapInfoHeader &header, const ColorTable &colorTable,
-                                        std::span<const std::uint8_t> data, unsigned *highestIndex)
+                                        std::span<const std::uint8_t> data, unsigned *highestIndex,
+                                        std::vector<std::uint8_t> *indices)
 {
     if (header.width <= 0 || header.height <= 0)
         return nullptr;
@@ -142,11 +163,93 @@ std::shared_ptr<Raster> decodeRunLength(const BitmapInfoHeader &header, const Co
     if (rasterBytes > kMaxRasterBytes || rasterBytes > kRleAllowanceBytes + kRleExpansionLimit * data.size())
         return nullptr;
     auto raster = Raster::createDevice(header.width, header.height);
-    RleDecoder decoder(*raster, colorTable, rle4);
+    RleDecoder decoder(*raster, colorTable, rle4, indices);
     decoder.decode(data);
     if (highestIndex)
         *highestIndex = decoder.highestIndex();
     return raster;
+}
+
+namespace {
+
+// Runs of one row: an encoded run for two or more equal indices (RLE4: one
+// index repeated), an absolute run for three or more that don't repeat, and
+// single encoded pixels between them.
+class RleEncoder {
+public:
+    RleEncoder(bool fourBits, std::vector<std::uint8_t> &out) : m_fourBits(fourBits), m_out(out) {}
+
+    void row(const std::uint8_t *indices, std::size_t width)
+    {
+        std::size_t x = 0;
+        while (x < width) {
+            const std::size_t run = repeated(indices, x, width);
+            if (run >= 2) {
+                encoded(indices[x], run);
+                x += run;
+                continue;
+            }
+            std::size_t literal = 1;
+            while (x + literal < width && literal < kMaxRun && repeated(indices, x + literal, width) < 3)
+                ++literal;
+            if (literal >= 3) {
+                absolute(indices + x, literal);
+            } else {
+                for (std::size_t i = 0; i < literal; ++i)
+                    encoded(indices[x + i], 1);
+            }
+            x += literal;
+        }
+        m_out.insert(m_out.end(), {0, 0});  // end of line
+    }
+
+    void end() { m_out.insert(m_out.end(), {0, 1}); }
+
+private:
+    static constexpr std::size_t kMaxRun = 255;
+
+    static std::size_t repeated(const std::uint8_t *indices, std::size_t x, std::size_t width)
+    {
+        std::size_t n = 1;
+        while (x + n < width && n < kMaxRun && indices[x + n] == indices[x])
+            ++n;
+        return n;
+    }
+
+    void encoded(std::uint8_t index, std::size_t count)
+    {
+        const auto value = std::uint8_t(m_fourBits ? (index & 0x0F) * 0x11 : index);
+        m_out.insert(m_out.end(), {std::uint8_t(count), value});
+    }
+
+    void absolute(const std::uint8_t *indices, std::size_t count)
+    {
+        m_out.insert(m_out.end(), {0, std::uint8_t(count)});
+        const std::size_t start = m_out.size();
+        if (m_fourBits) {
+            for (std::size_t i = 0; i < count; i += 2)
+                m_out.push_back(std::uint8_t((indices[i] & 0x0F) << 4 | (i + 1 < count ? indices[i + 1] & 0x0F : 0)));
+        } else {
+            m_out.insert(m_out.end(), indices, indices + count);
+        }
+        if ((m_out.size() - start) & 1)
+            m_out.push_back(0);  // to a 16-bit boundary
+    }
+
+    bool m_fourBits;
+    std::vector<std::uint8_t> &m_out;
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> encodeRunLength(std::span<const std::uint8_t> indices, int width, int height, bool fourBits)
+{
+    std::vector<std::uint8_t> out;
+    RleEncoder encoder(fourBits, out);
+    for (int y = height - 1; y >= 0; --y)
+        encoder.row(indices.data() + std::size_t(y) * std::size_t(width), std::size_t(width));
+    encoder.end();
+    return out;
 }
 
 }  // namespace tovi::picture::bmp
