@@ -43,10 +43,12 @@ struct FileExtras {
     std::vector<std::uint8_t> profile;
     // A run-length file: its information header as read (compression, depth,
     // resolution, colour counts), its colour table and the colour-table index
-    // each pixel took, rows from the top.
+    // each pixel took, rows from the top; kUnsetPixel for a pixel the data
+    // skipped (read as black).
     std::optional<BitmapInfoHeader> runLength;
     ColorTable runLengthTable;
-    std::vector<std::uint8_t> runLengthIndices;
+    std::vector<std::uint16_t> runLengthIndices;
+    static constexpr std::uint16_t kUnsetPixel = 0x100;
 };
 
 struct ClipboardForm {

@@ -335,7 +335,7 @@ std::shared_ptr<Raster> readUncompressedRows(Source &source, const Headers &h, c
 }
 
 std::shared_ptr<Raster> decodeRunLength(const Source &source, const Headers &h, const ColorTable &table,
-                                        std::uint64_t pixelBytes, std::vector<std::uint8_t> &indices)
+                                        std::uint64_t pixelBytes, std::vector<std::uint16_t> &indices)
 {
     if (table.empty())
         refuse("the " + number(h.bits()) + "-bit picture has no colour table");

@@ -24,11 +24,11 @@ constexpr std::uint64_t kRleAllowanceBytes = std::uint64_t{64} << 20;
 
 class RleDecoder {
 public:
-    RleDecoder(Raster &target, const ColorTable &table, bool fourBits, std::vector<std::uint8_t> *indices)
+    RleDecoder(Raster &target, const ColorTable &table, bool fourBits, std::vector<std::uint16_t> *indices)
         : m_target(target), m_fourBits(fourBits), m_indices(indices)
     {
         if (m_indices)
-            m_indices->assign(std::size_t(target.width()) * std::size_t(target.height()), 0);
+            m_indices->assign(std::size_t(target.width()) * std::size_t(target.height()), FileExtras::kUnsetPixel);
         for (std::size_t i = 0; i < table.size() && i < m_colors.size(); ++i)
             m_colors[i] = colorToXrgb(table[i].color());
     }
@@ -88,7 +88,7 @@ private:
     }
 
     // Where pixel m_x + i of the current row keeps its index.
-    std::uint8_t *indexAt(int i) const
+    std::uint16_t *indexAt(int i) const
     {
         return m_indices->data() + std::size_t(m_target.height() - 1 - m_y) * std::size_t(m_target.width()) +
                std::size_t(m_x + i);
@@ -104,7 +104,7 @@ private:
             note(value);
             std::fill(row, row + n, m_colors[value]);
             if (m_indices)
-                std::fill(indexAt(0), indexAt(n), std::uint8_t(value));
+                std::fill(indexAt(0), indexAt(n), std::uint16_t(value));
         } else {
             note(value >> 4);
             if (n > 1)
@@ -131,7 +131,7 @@ private:
             note(index);
             row[i] = m_colors[index];
             if (m_indices)
-                *indexAt(i) = std::uint8_t(index);
+                *indexAt(i) = std::uint16_t(index);
         }
         m_x += n;
     }
@@ -140,7 +140,7 @@ private:
 
     Raster &m_target;
     bool m_fourBits;
-    std::vector<std::uint8_t> *m_indices;
+    std::vector<std::uint16_t> *m_indices;
     std::array<std::uint32_t, 256> m_colors{};
     int m_x = 0;
     int m_y = 0;
@@ -151,7 +151,7 @@ private:
 
 std::shared_ptr<Raster> decodeRunLength(const BitmapInfoHeader &header, const ColorTable &colorTable,
                                         std::span<const std::uint8_t> data, unsigned *highestIndex,
-                                        std::vector<std::uint8_t> *indices)
+                                        std::vector<std::uint16_t> *indices)
 {
     if (header.width <= 0 || header.height <= 0)
         return nullptr;
@@ -173,16 +173,31 @@ std::shared_ptr<Raster> decodeRunLength(const BitmapInfoHeader &header, const Co
 namespace {
 
 // Runs of one row: an encoded run for two or more equal indices (RLE4: one
-// index repeated), an absolute run for three or more that don't repeat, and
-// single encoded pixels between them.
+// index repeated), an absolute run for three or more that don't repeat,
+// single encoded pixels between them, and deltas over skipped pixels (the end
+// of the line when the rest of the row is skipped).
 class RleEncoder {
 public:
     RleEncoder(bool fourBits, std::vector<std::uint8_t> &out) : m_fourBits(fourBits), m_out(out) {}
 
-    void row(const std::uint8_t *indices, std::size_t width)
+    void row(const std::uint16_t *indices, std::size_t width)
     {
         std::size_t x = 0;
         while (x < width) {
+            if (indices[x] == FileExtras::kUnsetPixel) {
+                std::size_t skipped = 1;
+                while (x + skipped < width && indices[x + skipped] == FileExtras::kUnsetPixel)
+                    ++skipped;
+                if (x + skipped == width)
+                    break;
+                for (std::size_t left = skipped; left > 0;) {
+                    const std::size_t step = std::min(left, kMaxRun);
+                    m_out.insert(m_out.end(), {0, 2, std::uint8_t(step), 0});
+                    left -= step;
+                }
+                x += skipped;
+                continue;
+            }
             const std::size_t run = repeated(indices, x, width);
             if (run >= 2) {
                 encoded(indices[x], run);
@@ -190,7 +205,8 @@ public:
                 continue;
             }
             std::size_t literal = 1;
-            while (x + literal < width && literal < kMaxRun && repeated(indices, x + literal, width) < 3)
+            while (x + literal < width && literal < kMaxRun && indices[x + literal] != FileExtras::kUnsetPixel &&
+                   repeated(indices, x + literal, width) < 3)
                 ++literal;
             if (literal >= 3) {
                 absolute(indices + x, literal);
@@ -208,7 +224,7 @@ public:
 private:
     static constexpr std::size_t kMaxRun = 255;
 
-    static std::size_t repeated(const std::uint8_t *indices, std::size_t x, std::size_t width)
+    static std::size_t repeated(const std::uint16_t *indices, std::size_t x, std::size_t width)
     {
         std::size_t n = 1;
         while (x + n < width && n < kMaxRun && indices[x + n] == indices[x])
@@ -216,13 +232,13 @@ private:
         return n;
     }
 
-    void encoded(std::uint8_t index, std::size_t count)
+    void encoded(std::uint16_t index, std::size_t count)
     {
         const auto value = std::uint8_t(m_fourBits ? (index & 0x0F) * 0x11 : index);
         m_out.insert(m_out.end(), {std::uint8_t(count), value});
     }
 
-    void absolute(const std::uint8_t *indices, std::size_t count)
+    void absolute(const std::uint16_t *indices, std::size_t count)
     {
         m_out.insert(m_out.end(), {0, std::uint8_t(count)});
         const std::size_t start = m_out.size();
@@ -230,7 +246,8 @@ private:
             for (std::size_t i = 0; i < count; i += 2)
                 m_out.push_back(std::uint8_t((indices[i] & 0x0F) << 4 | (i + 1 < count ? indices[i + 1] & 0x0F : 0)));
         } else {
-            m_out.insert(m_out.end(), indices, indices + count);
+            for (std::size_t i = 0; i < count; ++i)
+                m_out.push_back(std::uint8_t(indices[i]));
         }
         if ((m_out.size() - start) & 1)
             m_out.push_back(0);  // to a 16-bit boundary
@@ -242,7 +259,7 @@ private:
 
 }  // namespace
 
-std::vector<std::uint8_t> encodeRunLength(std::span<const std::uint8_t> indices, int width, int height, bool fourBits)
+std::vector<std::uint8_t> encodeRunLength(std::span<const std::uint16_t> indices, int width, int height, bool fourBits)
 {
     std::vector<std::uint8_t> out;
     RleEncoder encoder(fourBits, out);

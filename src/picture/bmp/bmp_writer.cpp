@@ -164,8 +164,9 @@ void prependFileHeader(std::vector<std::uint8_t> &block, std::uint64_t pixelByte
 
 // The colour-table index of every pixel of a device raster, rows from the
 // top: a pixel that still has the colour of the index it was read with keeps
-// that index, any other takes the nearest entry.
-std::vector<std::uint8_t> indicesOf(const Raster &device, const FileExtras &extras, std::size_t reachable)
+// that index (one the data skipped stays skipped while it is black), any
+// other takes the nearest entry.
+std::vector<std::uint16_t> indicesOf(const Raster &device, const FileExtras &extras, std::size_t reachable)
 {
     const ColorTable &table = extras.runLengthTable;
     const std::size_t width = std::size_t(device.width());
@@ -175,7 +176,7 @@ std::vector<std::uint8_t> indicesOf(const Raster &device, const FileExtras &extr
     std::vector<std::uint32_t> xrgb(table.size());
     for (std::size_t i = 0; i < table.size(); ++i)
         xrgb[i] = colorToXrgb(table[i].color());
-    std::vector<std::uint8_t> indices(width * height);
+    std::vector<std::uint16_t> indices(width * height);
     std::uint32_t lastColor = 0;
     std::uint8_t lastIndex = 0;
     bool haveLast = false;
@@ -183,10 +184,10 @@ std::vector<std::uint8_t> indicesOf(const Raster &device, const FileExtras &extr
         const auto *row = reinterpret_cast<const std::uint32_t *>(device.scanLine(int(y)));
         for (std::size_t x = 0; x < width; ++x) {
             const std::uint32_t c = row[x] & 0x00FFFFFF;
-            std::uint8_t &out = indices[y * width + x];
+            std::uint16_t &out = indices[y * width + x];
             if (sameSize) {
-                const std::uint8_t read = extras.runLengthIndices[y * width + x];
-                if (read < xrgb.size() && xrgb[read] == c) {
+                const std::uint16_t read = extras.runLengthIndices[y * width + x];
+                if ((read < xrgb.size() && xrgb[read] == c) || (read == FileExtras::kUnsetPixel && c == 0)) {
                     out = read;
                     continue;
                 }
