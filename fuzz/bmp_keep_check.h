@@ -96,12 +96,15 @@ inline const char *checkPixels(const platform::Raster &before, const platform::R
                                bool absentSwap)
 {
     if (absentSwap) {
-        // A core header's table is always full: zero entries may follow.
+        // The entries a pixel can name: a core header's table is always full
+        // (zero entries may follow), a longer table's rest is out of reach.
         const platform::ColorTable &table = before.colorTable();
+        const std::size_t reach = before.bitsPerPixel() <= 8 ? std::size_t{1} << before.bitsPerPixel() : table.size();
+        const std::size_t kept = std::min(table.size(), reach);
         if (before.imageBytes() != after.imageBytes() ||
             !std::equal(before.bits(), before.bits() + before.imageBytes(), after.bits()) ||
-            after.colorTable().size() < table.size() ||
-            !std::equal(table.begin(), table.end(), after.colorTable().begin()))
+            after.colorTable().size() < kept ||
+            !std::equal(table.begin(), table.begin() + std::ptrdiff_t(kept), after.colorTable().begin()))
             return "an exchange of absent colours writes the same pixel bytes and colour table";
         return nullptr;
     }
