@@ -6,17 +6,25 @@
 # dd conv=fsync copying the same file. Wall time and peak resident memory from
 # /usr/bin/time, each tool on a fresh copy of the same file, in one run.
 #
-#   bench/bmp_bench.sh [TOVI_BATCH]
+#   bench/bmp_bench.sh [TOVI_BATCH...]
+#
+# Several builds of tovi-batch (say, before and after a change) are measured
+# side by side, named by their position (#1, #2, ...).
 #
 # Environment: BENCH_DIR (default /tmp/tovi-bmp-bench), FORMATS (default
-# "1 4 8 rle8 16 24 32"), WIDTH and HEIGHT (default 8000 and 6000).
+# "1 4 8 rle8 16 24 32 32a"), WIDTH and HEIGHT (default 8000 and 6000),
+# OTHERS=0 to leave out the other tools.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-tovi=${1:-$root/build/bin/tovi-batch}
-[[ -x $tovi ]] || { echo "bmp_bench: build tovi-batch first or name it" >&2; exit 2; }
+tovis=("$@")
+((${#tovis[@]})) || tovis=("$root/build/bin/tovi-batch")
+for tovi in "${tovis[@]}"; do
+  [[ -x $tovi ]] || { echo "bmp_bench: build tovi-batch first or name it ($tovi)" >&2; exit 2; }
+done
+others=${OTHERS:-1}
 work=${BENCH_DIR:-/tmp/tovi-bmp-bench}
-formats=${FORMATS:-"1 4 8 rle8 16 24 32"}
+formats=${FORMATS:-"1 4 8 rle8 16 24 32 32a"}
 width=${WIDTH:-8000}
 height=${HEIGHT:-6000}
 
@@ -42,20 +50,27 @@ measure() {  # label, file to copy, command (with IN and OUT)
   local result
   if result=$(env IN="$IN" OUT="$OUT" /usr/bin/time -f '%e %M' -o "$work/time.txt" bash -c "$*" >/dev/null 2>&1); then
     result=$(tail -1 "$work/time.txt")
-    printf '%-8s %-34s %8s s %8s MB\n' "$fmt" "$label" "${result% *}" "$(( ${result#* } / 1024 ))"
+    printf '%-8s %-38s %8s s %8s MB\n' "$fmt" "$label" "${result% *}" "$(( ${result#* } / 1024 ))"
   else
-    printf '%-8s %-34s %10s\n' "$fmt" "$label" failed
+    printf '%-8s %-38s %10s\n' "$fmt" "$label" failed
   fi
   rm -f "$work/out.bmp"
 }
 
-printf '%-8s %-34s %10s %11s\n' format tool wall peak-RSS
+printf '%-8s %-38s %10s %11s\n' format tool wall peak-RSS
 for fmt in $formats; do
   file=$work/pic-$fmt.bmp
   [[ -f $file ]] || python3 "$root/bench/make_bmp.py" "$fmt" "$width" "$height" "$file"
   for mode in swap invert gray invert-gray; do
-    measure "tovi-batch --mode $mode" "$file" "'$tovi' --yes --mode $mode \"\$IN\""
+    # The builds take turns within each mode, so that a shared machine's
+    # load falls on all alike.
+    for i in "${!tovis[@]}"; do
+      label="tovi-batch --mode $mode"
+      ((${#tovis[@]} == 1)) || label="tovi-batch #$((i + 1)) --mode $mode"
+      measure "$label" "$file" "'${tovis[$i]}' --yes --mode $mode \"\$IN\""
+    done
   done
+  ((others)) || continue
   measure "ImageMagick convert -negate" "$file" 'convert "$IN" -negate "$OUT"'
   measure "GraphicsMagick gm convert -negate" "$file" 'gm convert "$IN" -negate "$OUT"'
   measure "libvips vips invert" "$file" 'vips invert "$IN" "$OUT"'

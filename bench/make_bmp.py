@@ -3,7 +3,8 @@
 
     make_bmp.py FORMAT WIDTH HEIGHT OUT [COPIES]
 
-FORMAT is 1, 4, 8, rle8, 16 (5-6-5 bit fields), 24 or 32. With COPIES, OUT is
+FORMAT is 1, 4, 8, rle8, 16 (5-6-5 bit fields), 24, 32 or 32a (32 bits with an
+alpha mask in a 124-byte header, alpha varying along each row). With COPIES, OUT is
 a folder that gets COPIES files 0000.bmp, 0001.bmp, ...
 
 The picture is a pattern of bands and a gradient with pure black and white
@@ -88,13 +89,15 @@ def true_row(y, w, h, fmt):
             out += struct.pack("<H", ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3))
         elif fmt == "24":
             out += bytes((b, g, r))
+        elif fmt == "32a":
+            out += bytes((b, g, r, x * 255 // max(1, w - 1)))
         else:
             out += bytes((b, g, r, 0))
     return bytes(out)
 
 
 def build(fmt, w, h):
-    bits = {"1": 1, "4": 4, "8": 8, "rle8": 8, "16": 16, "24": 24, "32": 32}[fmt]
+    bits = {"1": 1, "4": 4, "8": 8, "rle8": 8, "16": 16, "24": 24, "32": 32, "32a": 32}[fmt]
     compression, masks, table = 0, b"", b""
     rows = []
     if bits <= 8:
@@ -117,8 +120,14 @@ def build(fmt, w, h):
         compression = 3
         masks = struct.pack("<III", 0xF800, 0x07E0, 0x001F)
     colours = len(table) // 4
-    offset = 14 + 40 + len(masks) + len(table)
-    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, bits, compression, len(body), 2835, 2835, colours, 0)
+    info_size = 40
+    if fmt == "32a":  # 124-byte header: masks, sRGB colour space, no profile
+        compression, info_size = 3, 124
+    offset = 14 + info_size + len(masks) + len(table)
+    info = struct.pack("<IiiHHIIiiII", info_size, w, h, 1, bits, compression, len(body), 2835, 2835, colours, 0)
+    if fmt == "32a":
+        info += struct.pack("<IIIII", 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000, 0x73524742)
+        info += b"\0" * 36 + b"\0" * 12 + struct.pack("<IIII", 4, 0, 0, 0)
     header = b"BM" + struct.pack("<IHHI", offset + len(body), 0, 0, offset)
     return header + info + masks + table + body
 

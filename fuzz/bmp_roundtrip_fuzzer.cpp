@@ -1,7 +1,9 @@
 // Holds the reader to its promise for every file it accepts: each mode gives
 // the same pixels through the fast paths as through the plain pipeline, and an
 // exchange of two colours the picture doesn't hold, written and read again,
-// gives back the same colour at every pixel. A broken promise aborts.
+// gives back the same colour at every pixel. In every mode the written file
+// keeps what bmp_keep_check.h checks (header block, alpha, pixels the mode
+// leaves alone). A broken promise aborts.
 
 #include <algorithm>
 #include <cstddef>
@@ -11,6 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "bmp_keep_check.h"
 #include "picture/bitmap.h"
 #include "platform/errors.h"
 #include "platform/pixel_codec.h"
@@ -93,5 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!again.raster() || again.width() != bitmap.width() || again.height() != bitmap.height() ||
         colorsOf(again) != colors)
         broken("an exchange of absent colours, written and read again, keeps every colour");
+
+    const std::vector<std::uint8_t> file(data, data + size);
+    for (const process::ModeInfo &mode : process::kModes)
+        if (const char *promise = fuzz::checkWhatIsKept(file, mode.code, first, last, false))
+            broken(promise);
+    if (const char *promise = fuzz::checkWhatIsKept(file, process::kModeSwap, c1, c2, true))
+        broken(promise);
     return 0;
 }

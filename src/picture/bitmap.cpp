@@ -62,7 +62,7 @@ Bitmap::Bitmap() = default;
 
 Bitmap::Bitmap(const Bitmap &other)
     : m_raster(other.m_raster), m_header(other.m_header), m_masks(other.m_masks), m_palette(other.m_palette),
-      m_keptFileBytes(other.m_keptFileBytes), m_os2Style(other.m_os2Style), m_width(other.m_width),
+      m_keptFileBytes(other.m_keptFileBytes), m_extras(other.m_extras), m_os2Style(other.m_os2Style), m_width(other.m_width),
       m_height(other.m_height), m_brushColor(other.m_brushColor)
 {
 }
@@ -75,6 +75,7 @@ Bitmap &Bitmap::operator=(const Bitmap &other)
         m_masks = other.m_masks;
         m_palette = other.m_palette;
         m_keptFileBytes = other.m_keptFileBytes;
+        m_extras = other.m_extras;
         m_os2Style = other.m_os2Style;
         m_width = other.m_width;
         m_height = other.m_height;
@@ -178,6 +179,8 @@ void Bitmap::setPixelFormat(PixelFormat format)
         return;
     if (format == PixelFormat::Custom)
         throw PictureFormatError(messages::kInvalidPixelFormat);
+    // What the file kept belongs to its own format.
+    m_extras.reset();
 
     if (format == PixelFormat::Device) {
         if (m_raster) {
@@ -315,6 +318,7 @@ void Bitmap::fromClipboard(int format, std::shared_ptr<const Raster> bitmap, con
     m_masks = masks;
     m_palette = palette ? std::optional<LogicalPalette>(*palette) : std::nullopt;
     m_keptFileBytes.reset();
+    m_extras.reset();
     m_os2Style = false;
     m_width = m_raster->width();
     m_height = m_raster->height();
@@ -350,6 +354,7 @@ void Bitmap::assign(Content content)
     m_palette = std::move(content.palette);
     m_os2Style = content.os2Style;
     m_keptFileBytes = std::move(content.keptFileBytes);
+    m_extras = std::move(content.extras);
     m_width = m_raster ? m_raster->width() : 0;
     m_height = m_raster ? m_raster->height() : 0;
     changed();

@@ -31,6 +31,26 @@ using platform::Raster;
 inline constexpr int kClipboardBitmap = 2;   // a bitmap
 inline constexpr int kClipboardPalette = 9;  // its palette
 
+// What the BMP codec keeps of a file beyond its pixels and the header fields
+// a picture holds, so that a changed picture is written back with it
+// (bmp/bmp_codec.h). A change of pixel format drops it.
+struct FileExtras {
+    // The information header's bytes after its first 40: a longer header's
+    // masks, colour space, end points, gamma, intent and profile fields.
+    std::vector<std::uint8_t> headerTail;
+    // The colour profile a 124-byte header names: embedded data, or the name
+    // of a linked profile.
+    std::vector<std::uint8_t> profile;
+    // A run-length file: its information header as read (compression, depth,
+    // resolution, colour counts), its colour table and the colour-table index
+    // each pixel took, rows from the top; kUnsetPixel for a pixel the data
+    // skipped (read as black).
+    std::optional<BitmapInfoHeader> runLength;
+    ColorTable runLengthTable;
+    std::vector<std::uint16_t> runLengthIndices;
+    static constexpr std::uint16_t kUnsetPixel = 0x100;
+};
+
 struct ClipboardForm {
     int format = kClipboardBitmap;
     std::shared_ptr<const Raster> bitmap;
@@ -77,7 +97,7 @@ public:
     void setBrushColor(ColorRef color) { m_brushColor = color; }
     ColorRef textColor() const;
 
-    // BMP reading and writing through the BMP codec (bmp_codec.h). On an error
+    // BMP reading and writing through the BMP codec (bmp/bmp_codec.h). On an error
     // the picture keeps its previous content. Writing to a file replaces the file
     // only once the new content was written completely.
     void loadFromStream(platform::Stream &stream);
@@ -105,6 +125,7 @@ public:
     const std::optional<LogicalPalette> &palette() const { return m_palette; }
     bool isOs2Style() const { return m_os2Style; }
     const std::vector<std::uint8_t> *keptFileBytes() const { return m_keptFileBytes.get(); }
+    const FileExtras *fileExtras() const { return m_extras.get(); }
 
     // Takes new content in place of the old (used by the BMP reader); signals on-change.
     struct Content {
@@ -114,6 +135,7 @@ public:
         std::optional<LogicalPalette> palette;
         bool os2Style = false;
         std::shared_ptr<const std::vector<std::uint8_t>> keptFileBytes;
+        std::shared_ptr<const FileExtras> extras;
     };
     void assign(Content content);
     // Removes every pixel: an empty picture of format device. Signals on-change.
@@ -129,6 +151,7 @@ private:
     ChannelMasks m_masks;
     mutable std::optional<LogicalPalette> m_palette;
     std::shared_ptr<const std::vector<std::uint8_t>> m_keptFileBytes;
+    std::shared_ptr<const FileExtras> m_extras;
     bool m_os2Style = false;
     int m_width = 0;
     int m_height = 0;

@@ -20,7 +20,7 @@ PixelLayout pixelLayoutOf(const Raster &raster)
     case 24:
         return PixelLayout::Bytes24;
     default:
-        return raster.masks() == kMasks888 ? PixelLayout::Bytes32 : PixelLayout::Masked32;
+        return raster.masks().sameColors(kMasks888) ? PixelLayout::Bytes32 : PixelLayout::Masked32;
     }
 }
 

@@ -23,13 +23,11 @@ inline constexpr unsigned redOf(ColorRef c) { return c & 0xFF; }
 inline constexpr unsigned greenOf(ColorRef c) { return (c >> 8) & 0xFF; }
 inline constexpr unsigned blueOf(ColorRef c) { return (c >> 16) & 0xFF; }
 
-// Compression values of the BMP information header.
+// The two layouts of an independent raster's pixels, as its header's
+// compression field names them: plain (the depth's standard channels) and bit
+// fields (channels given by masks, 16 and 32 bits).
 inline constexpr std::uint32_t kBiRgb = 0;
-inline constexpr std::uint32_t kBiRle8 = 1;
-inline constexpr std::uint32_t kBiRle4 = 2;
 inline constexpr std::uint32_t kBiBitFields = 3;
-inline constexpr std::uint32_t kBiJpeg = 4;
-inline constexpr std::uint32_t kBiPng = 5;
 
 inline constexpr std::uint32_t kInfoHeaderBytes = 40;
 inline constexpr int kDisplayBitsPerPixel = 32;
@@ -73,6 +71,12 @@ struct ChannelMasks {
     std::uint32_t red = 0;
     std::uint32_t green = 0;
     std::uint32_t blue = 0;
+    // Bits of a pixel that hold its alpha: carried as they are, never
+    // converted or drawn with.
+    std::uint32_t alpha = 0;
+
+    std::uint32_t colorBits() const { return red | green | blue; }
+    bool sameColors(const ChannelMasks &o) const { return red == o.red && green == o.green && blue == o.blue; }
 
     bool operator==(const ChannelMasks &) const = default;
 };
@@ -111,15 +115,6 @@ public:
                                                      const ColorTable &colorTable);
     // A device raster of the display's format, or a monochrome one; pixels 0.
     static std::shared_ptr<Raster> createDevice(int width, int height, bool monochrome = false);
-    // A device raster decoded from BMP data (uncompressed, bit fields, or
-    // run-length 8 and 4). Returns nullptr for data it doesn't decode. For
-    // run-length data, highestIndex receives the highest colour-table index
-    // that a decoded pixel took (0 when none did).
-    static std::shared_ptr<Raster> createDeviceFromBmp(const BitmapInfoHeader &header,
-                                                       const ChannelMasks *masks,
-                                                       const ColorTable &colorTable,
-                                                       std::span<const std::uint8_t> bits,
-                                                       unsigned *highestIndex = nullptr);
 
     Raster(const Raster &) = delete;
     Raster &operator=(const Raster &) = delete;

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "picture/bitmap.h"
+#include "picture/bmp/bmp_codec.h"
 #include "picture/pixel_format.h"
 #include "platform/errors.h"
 #include "platform/stream.h"
@@ -166,19 +167,6 @@ void reportFolder(BatchReporter &reporter, const std::string &name, std::string 
     }
 }
 
-std::uint32_t littleEndian(const std::uint8_t *bytes, int size)
-{
-    std::uint32_t value = 0;
-    for (int i = size - 1; i >= 0; --i)
-        value = value << 8 | bytes[i];
-    return value;
-}
-
-// Headers of this size carry 16-bit dimensions; every later one 32-bit ones.
-constexpr std::uint32_t kCoreHeaderBytes = 12;
-constexpr std::size_t kFileHeaderBytes = 14;
-// The file header and the first three fields of every information header.
-constexpr std::size_t kDimensionsEnd = kFileHeaderBytes + 12;
 // The most a file's picture takes per pixel while it is worked on: its own
 // raster (at most 32 bits) and the 24-bit copy the colour operations rewrite,
 // rounded up.
@@ -196,7 +184,7 @@ std::uint64_t memoryAtWork(const std::string &name)
     if (fd < 0)
         return 0;
     struct stat info;
-    std::uint8_t header[kDimensionsEnd] = {};
+    std::uint8_t header[picture::bmp::kPeekBytes] = {};
     std::uint64_t fileSize = 0;
     ssize_t got = 0;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
@@ -204,18 +192,10 @@ std::uint64_t memoryAtWork(const std::string &name)
         got = ::pread(fd, header, sizeof header, 0);
     }
     ::close(fd);
-    if (got != ssize_t(sizeof header) || header[0] != 'B' || header[1] != 'M')
+    const auto size = picture::bmp::peekDimensions(std::span(header, got > 0 ? std::size_t(got) : 0));
+    if (!size)
         return fileSize;
-    std::uint64_t width = 0;
-    std::uint64_t height = 0;
-    if (littleEndian(header + kFileHeaderBytes, 4) == kCoreHeaderBytes) {
-        width = littleEndian(header + kFileHeaderBytes + 4, 2);
-        height = littleEndian(header + kFileHeaderBytes + 6, 2);
-    } else {
-        width = std::uint64_t(std::llabs(std::int32_t(littleEndian(header + kFileHeaderBytes + 4, 4))));
-        height = std::uint64_t(std::llabs(std::int32_t(littleEndian(header + kFileHeaderBytes + 8, 4))));
-    }
-    return fileSize + std::min(width * height, kMaxCountedPixels) * kBytesPerPixelAtWork;
+    return fileSize + std::min(size->width * size->height, kMaxCountedPixels) * kBytesPerPixelAtWork;
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "process/color_ops.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <type_traits>
@@ -124,19 +125,121 @@ std::uint32_t applyXrgb(const Rule &rule, std::uint32_t xrgb)
     return b | (std::uint32_t(g) << 8) | (std::uint32_t(r) << 16);
 }
 
+// What a mode does to the pixels of any layout: the rule reads and writes the
+// colour channels only, so every other bit of a pixel (alpha, unused bits) is
+// written back as it was read, and a pixel whose colour the rule leaves as it
+// is keeps all of its bits.
+
+// One 16-bit or masked 32-bit pixel value whose channels have 8 bits or
+// fewer: widened to 8 bits, rewritten, and narrowed back to the high bits,
+// as the copy into 24 bits and back does it.
+template <class Rule>
+std::uint32_t applyMasked(const Rule &rule, const ChannelSet &channels, std::uint32_t otherBits, std::uint32_t v)
+{
+    const std::uint32_t in = channels.decode(v);
+    const std::uint32_t out = applyXrgb(rule, in);
+    return out == in ? v : channels.encode(out) | (v & otherBits);
+}
+
+// Channels wider than 8 bits keep their precision: inversion is max - v in
+// each channel's own width, the gray value is the mean at the widest
+// channel's width, and the exchange compares the colour as it is read
+// (8 bits a channel) and writes the other colour widened by replication.
+struct WideChannels {
+    explicit WideChannels(const ChannelMasks &masks)
+        : set(masks), otherBits(~masks.colorBits()),
+          widest(std::max({set.red.bits, set.green.bits, set.blue.bits}))
+    {
+    }
+    ChannelSet set;
+    std::uint32_t otherBits;
+    int widest;
+};
+
+inline std::uint64_t maxOf(int bits) { return (std::uint64_t{1} << bits) - 1; }
+
+// A channel value rescaled from one width to another, rounded.
+inline std::uint64_t rescale(std::uint64_t v, int from, int to)
+{
+    if (from == to || from == 0)
+        return from == 0 ? 0 : v;
+    return (v * maxOf(to) + maxOf(from) / 2) / maxOf(from);
+}
+
+inline std::uint64_t channelValue(const Channel &c, std::uint32_t v) { return (v & c.mask) >> c.shift; }
+inline std::uint32_t channelBits(const Channel &c, std::uint64_t value)
+{
+    return std::uint32_t(value << c.shift) & c.mask;
+}
+
+template <class Rule>
+std::uint32_t applyWide(const Rule &rule, const WideChannels &w, std::uint32_t v)
+{
+    const Channel *channels[] = {&w.set.red, &w.set.green, &w.set.blue};
+    if constexpr (std::is_same_v<Rule, InvertRule>) {
+        std::uint32_t out = v & w.otherBits;
+        for (const Channel *c : channels)
+            out |= channelBits(*c, maxOf(c->bits) - channelValue(*c, v));
+        return out;
+    } else if constexpr (std::is_same_v<Rule, GrayRule> || std::is_same_v<Rule, InvertGrayRule>) {
+        std::uint64_t sum = 0;
+        for (const Channel *c : channels)
+            sum += rescale(channelValue(*c, v), c->bits, w.widest);
+        std::uint64_t y = sum / 3;
+        if constexpr (std::is_same_v<Rule, InvertGrayRule>)
+            y = maxOf(w.widest) - y;
+        std::uint32_t out = v & w.otherBits;
+        for (const Channel *c : channels)
+            out |= channelBits(*c, rescale(y, w.widest, c->bits));
+        return out;
+    } else {
+        // The exchange (and any other code) on the colour as it is read.
+        return applyMasked(rule, w.set, w.otherBits, v);
+    }
+}
+
+bool hasWideChannels(const Raster &raster)
+{
+    if (raster.bitsPerPixel() != 16 && raster.bitsPerPixel() != 32)
+        return false;
+    const ChannelSet set(raster.masks());
+    return set.red.bits > 8 || set.green.bits > 8 || set.blue.bits > 8;
+}
+
+// One 16-bit or masked 32-bit pixel value.
+template <class Rule>
+std::uint32_t applyPixel(const Rule &rule, const WideChannels &w, bool wide, std::uint32_t v)
+{
+    return wide ? applyWide(rule, w, v) : applyMasked(rule, w.set, w.otherBits, v);
+}
+
 // 24 bits in place: the copy into 24 bits and back is exact. 32 bits with
-// blue, green, red bytes likewise, with the fourth byte cleared as the copy
-// back writes it.
+// blue, green, red bytes likewise; the fourth byte is kept.
 template <std::size_t Step, class Rule>
 void processRows(Raster &raster, const Rule &rule)
 {
     const std::size_t bytes = std::size_t(raster.width()) * Step;
     for (int y = 0; y < raster.height(); ++y) {
         std::uint8_t *row = raster.scanLine(y);
-        for (std::size_t i = 0; i < bytes; i += Step) {
+        for (std::size_t i = 0; i < bytes; i += Step)
             rule(row[i], row[i + 1], row[i + 2]);
-            if constexpr (Step == 4)
-                row[i + 3] = 0;
+    }
+}
+
+// 32 bits with other masks, pixel by pixel.
+template <class Rule>
+void processMasked32(Raster &raster, const Rule &rule)
+{
+    const WideChannels w(raster.masks());
+    const bool wide = hasWideChannels(raster);
+    const std::size_t pixels = std::size_t(raster.width());
+    for (int y = 0; y < raster.height(); ++y) {
+        std::uint8_t *row = raster.scanLine(y);
+        for (std::size_t i = 0; i < pixels; ++i) {
+            std::uint32_t v;
+            std::memcpy(&v, row + 4 * i, 4);
+            v = applyPixel(rule, w, wide, v);
+            std::memcpy(row + 4 * i, &v, 4);
         }
     }
 }
@@ -151,8 +254,11 @@ void processIndexed(Raster &raster, const Rule &rule)
     PixelEncoder encoder(raster, 0x00FFFFFF);
     const unsigned indices = 1u << bits;
     std::array<std::uint8_t, 256> map{};
-    for (unsigned i = 0; i < indices; ++i)
-        map[i] = encoder.indexFor(applyXrgb(rule, decoder.lutColor(i)));
+    for (unsigned i = 0; i < indices; ++i) {
+        const std::uint32_t in = decoder.lutColor(i);
+        const std::uint32_t out = applyXrgb(rule, in);
+        map[i] = out == in ? std::uint8_t(i) : encoder.indexFor(out);
+    }
 
     std::array<std::uint8_t, 256> byteMap{};
     const int perByte = 8 / bits;
@@ -183,11 +289,11 @@ void processIndexed(Raster &raster, const Rule &rule)
 template <class Rule>
 void process16(Raster &raster, const Rule &rule)
 {
-    const PixelDecoder decoder(raster, 0x00FFFFFF, 0);
-    const PixelEncoder encoder(raster, 0x00FFFFFF);
+    const WideChannels w(raster.masks());
+    const bool wide = hasWideChannels(raster);
     std::vector<std::uint16_t> map(65536);
     for (std::uint32_t v = 0; v < 65536; ++v)
-        map[v] = std::uint16_t(encoder.encodeMasked(applyXrgb(rule, decoder.decodeMasked(v))));
+        map[v] = std::uint16_t(applyPixel(rule, w, wide, v));
     const std::size_t pixels = std::size_t(raster.width());
     for (int y = 0; y < raster.height(); ++y) {
         std::uint8_t *row = raster.scanLine(y);
@@ -212,11 +318,43 @@ bool hasFastPath(const Raster &raster)
     case 8:
     case 16:
     case 24:
-        return true;
     case 32:
-        return raster.masks() == kMasks888;
+        return true;
     default:
         return false;
+    }
+}
+
+// The plain pipeline's copy back writes each pixel's colour channels; the
+// other bits of every pixel, and all bits of a pixel whose colour the rule
+// left as it was (unchanged[i] for pixel i, rows from the top), are put back
+// as `before` held them.
+void restoreKeptBits(const Raster &before, Raster &after, const std::vector<std::uint8_t> &unchanged)
+{
+    const int bits = after.bitsPerPixel();
+    const std::size_t width = std::size_t(after.width());
+    const std::uint32_t otherBits = bits == 16 || bits == 32 ? ~after.masks().colorBits() : 0;
+    for (int y = 0; y < after.height(); ++y) {
+        const std::uint8_t *from = before.scanLine(y);
+        std::uint8_t *to = after.scanLine(y);
+        const std::uint8_t *same = unchanged.data() + std::size_t(y) * width;
+        for (std::size_t x = 0; x < width; ++x) {
+            if (bits < 8) {
+                if (same[x])
+                    writeIndex(to, int(x), bits, readIndex(from, int(x), bits));
+                continue;
+            }
+            const std::size_t step = std::size_t(bits / 8);
+            if (same[x]) {
+                std::memcpy(to + x * step, from + x * step, step);
+            } else if (otherBits) {
+                std::uint32_t a = 0, b = 0;
+                std::memcpy(&a, from + x * step, step);
+                std::memcpy(&b, to + x * step, step);
+                b = (b & ~otherBits) | (a & otherBits);
+                std::memcpy(to + x * step, &b, step);
+            }
+        }
     }
 }
 
@@ -230,21 +368,36 @@ std::string modeName(int mode)
 
 void processColorsPlain(Bitmap &picture, int mode, ColorRef color1, ColorRef color2)
 {
+    // Channels wider than 8 bits would lose their precision in the 24-bit
+    // copy: they have one rule, at their own width.
+    if (picture.raster() && hasWideChannels(*picture.raster())) {
+        processColors(picture, mode, color1, color2);
+        return;
+    }
+    const std::shared_ptr<const Raster> before = picture.raster() ? picture.raster()->clone() : nullptr;
     Bitmap copy;
     copy.setPixelFormat(PixelFormat::Bit24);
     copy.setWidth(picture.width());
     copy.setHeight(picture.height());
     copy.draw(0, 0, picture);
+    std::vector<std::uint8_t> unchanged(std::size_t(copy.width()) * std::size_t(copy.height()));
     if (copy.height() > 0 && copy.width() > 0) {
         withRule(ModeRules{}, mode, resolveColor(color1), resolveColor(color2), [&](const auto &rule) {
             for (int y = 0; y < copy.height(); ++y) {
                 std::uint8_t *line = copy.scanLine(y);
-                for (int x = 0; x < copy.width(); ++x)
-                    rule(line[3 * x], line[3 * x + 1], line[3 * x + 2]);
+                for (int x = 0; x < copy.width(); ++x) {
+                    std::uint8_t *p = line + 3 * x;
+                    const std::uint8_t was[3] = {p[0], p[1], p[2]};
+                    rule(p[0], p[1], p[2]);
+                    unchanged[std::size_t(y) * std::size_t(copy.width()) + std::size_t(x)] =
+                        p[0] == was[0] && p[1] == was[1] && p[2] == was[2];
+                }
             }
         });
     }
     picture.draw(0, 0, copy);
+    if (before && copy.width() > 0 && copy.height() > 0)
+        restoreKeptBits(*before, *picture.beginPixelChange(), unchanged);
 }
 
 void processColors(Bitmap &picture, int mode, ColorRef color1, ColorRef color2)
@@ -262,7 +415,10 @@ void processColors(Bitmap &picture, int mode, ColorRef color1, ColorRef color2)
             processRows<3>(*raster, rule);
             break;
         case 32:
-            processRows<4>(*raster, rule);
+            if (pixelLayoutOf(*raster) == PixelLayout::Bytes32)
+                processRows<4>(*raster, rule);
+            else
+                processMasked32(*raster, rule);
             break;
         case 16:
             process16(*raster, rule);

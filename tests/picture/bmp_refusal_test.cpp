@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "picture/bitmap.h"
-#include "picture/bmp_format.h"
+#include "picture/bmp/bmp_format.h"
 #include "platform/errors.h"
 #include "platform/stream.h"
 #include "process/color_ops.h"
@@ -73,10 +73,12 @@ TEST(FilesThatCantBeKept, PixelsBeyondTheColourTable)
     EXPECT_NO_THROW(read(paletted(1, 1, 4, 3, {0x2F, 0xFF, 0xFF, 0xFF})));
     // Run-length data: two pixels of index 5 with one entry.
     Bytes rle = paletted(2, 1, 8, 1, {2, 5, 0, 1});
-    picture::bmp::writeLe32(rle.data() + 30, platform::kBiRle8);
+    picture::bmp::writeLe32(rle.data() + 30, picture::bmp::kBiRle8);
     EXPECT_EQ(refusal(rle), "pixel index 5 lies beyond the 1-entry colour table");
 }
 
+// Every pair of masks is compared, the blue one and a longer header's alpha
+// mask included.
 TEST(FilesThatCantBeKept, OverlappingBitFieldMasks)
 {
     Bytes f = test::tiny_bmp::headers(1, 1, 32, 3, 4);  // room for the three masks
@@ -89,6 +91,47 @@ TEST(FilesThatCantBeKept, OverlappingBitFieldMasks)
     // Apart, the same masks are kept.
     picture::bmp::writeLe32(f.data() + 58, 0x0000FF00);
     EXPECT_NO_THROW(read(f));
+    const struct {
+        std::uint32_t red, green, blue;
+        const char *reason;
+    } overlaps[] = {{0x00FF0000, 0x0000FF00, 0x00FF00FF, "the red and blue bit-field masks overlap"},
+                    {0x00FF0000, 0x0000FF00, 0x0000FFFF, "the green and blue bit-field masks overlap"}};
+    for (const auto &o : overlaps) {
+        picture::bmp::writeLe32(f.data() + 54, o.red);
+        picture::bmp::writeLe32(f.data() + 58, o.green);
+        picture::bmp::writeLe32(f.data() + 62, o.blue);
+        EXPECT_EQ(refusal(f), o.reason);
+    }
+    // A 56-byte header's alpha mask over the blue channel.
+    Bytes v3 = test::tiny_bmp::headers(1, 1, 32, 0, 4);
+    picture::bmp::writeLe32(v3.data() + 14, 56);
+    picture::bmp::writeLe32(v3.data() + 30, platform::kBiBitFields);
+    picture::bmp::writeLe32(v3.data() + 10, 14 + 56);
+    for (const std::uint32_t mask : {0x00FF0000u, 0x0000FF00u, 0x000000FFu, 0xFF0000FFu})
+        test::tiny_bmp::put32(v3, mask);
+    test::tiny_bmp::put32(v3, 0x12345678);
+    EXPECT_EQ(refusal(v3), "the blue and alpha bit-field masks overlap");
+    picture::bmp::writeLe32(v3.data() + 66, 0xFF000000);
+    EXPECT_NO_THROW(read(v3));
+}
+
+// A used-colours count of up to 2^32 - 1 is refused at once, before anything
+// is read or allocated for it, whatever the depth; with a pixel offset that
+// bounds it, or with the entries present, a picture holds at most 256.
+TEST(FilesThatCantBeKept, ColourCountsBeyondTheFile)
+{
+    for (const int bits : {8, 24}) {
+        Bytes f = paletted(2, 1, bits, 2, Bytes(8, 0));
+        picture::bmp::writeLe32(f.data() + 46, 0xFFFFFFFF);
+        EXPECT_NO_THROW(read(f));  // the offset leaves room for 2 entries
+        picture::bmp::writeLe32(f.data() + 10, 0);
+        EXPECT_EQ(refusal(f), "the header declares 4294967295 colours, more than the file holds");
+    }
+    Bytes f = paletted(2, 1, 8, 300, {1, 2, 0, 0});
+    picture::bmp::writeLe32(f.data() + 10, 0);
+    const Bitmap b = read(f);
+    EXPECT_EQ(b.raster()->colorTable().size(), 256u);
+    EXPECT_EQ(b.pixel(1, 0), b.raster()->colorTable()[2].color());
 }
 
 // An offset into the middle of the pixels would read two rows and lose the

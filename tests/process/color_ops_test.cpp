@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "picture/bitmap.h"
@@ -36,6 +37,9 @@ const Layout kLayouts[] = {
     {"bit24", 24, platform::kBiRgb, {}, false},
     {"bit32", 32, platform::kBiRgb, {}, false},
     {"custom32", 32, platform::kBiBitFields, {0x3FF00000, 0x000FFC00, 0x000003FF}, false},
+    {"alpha16", 16, platform::kBiBitFields, {0x7C00, 0x03E0, 0x001F, 0x8000}, false},
+    {"alpha32", 32, platform::kBiBitFields, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}, false},
+    {"xbgr32", 32, platform::kBiBitFields, {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000}, false},
     {"device", 32, platform::kBiRgb, {}, true},
 };
 
@@ -212,7 +216,7 @@ TEST(Modes, GrayIsThePlainMeanWithoutRounding)
     EXPECT_EQ(inverted.pixel(1, 0), rgb(255, 255, 255));
 }
 
-TEST(Modes, OtherCodesLeaveColoursButClearTheFourthByte)
+TEST(Modes, OtherCodesLeaveColoursAndNoModeTouchesTheFourthByte)
 {
     Bitmap b = picture24({rgb(5, 6, 7)});
     processColors(b, unusedModeCode(), 0, 0);
@@ -223,7 +227,7 @@ TEST(Modes, OtherCodesLeaveColoursButClearTheFourthByte)
     b32.setHeight(1);
     b32.scanLine(0)[3] = 0x77;
     processColors(b32, kModeInvert, 0, 0);
-    EXPECT_EQ(b32.raster()->bits()[3], 0);
+    EXPECT_EQ(b32.raster()->bits()[3], 0x77);
     EXPECT_EQ(b32.pixel(0, 0), rgb(0, 0, 0));
 }
 
@@ -327,4 +331,74 @@ TEST(Formats, SharedStorageIsCopiedBeforeTheChange)
     EXPECT_EQ(b.pixel(0, 0), rgb(254, 254, 254));
 }
 
+// A picture of one row of 32- or 16-bit values with the given masks.
+Bitmap maskedPicture(unsigned bits, const platform::ChannelMasks &masks, const std::vector<std::uint32_t> &values)
+{
+    platform::BitmapInfoHeader header;
+    header.size = 40;
+    header.width = int(values.size());
+    header.height = 1;
+    header.planes = 1;
+    header.bitCount = std::uint16_t(bits);
+    header.compression = platform::kBiBitFields;
+    Bitmap::Content c;
+    c.raster = platform::Raster::createIndependent(header, &masks, {});
+    c.header = c.raster->header();
+    c.masks = masks;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        std::memcpy(c.raster->bits() + i * bits / 8, &values[i], bits / 8);
+    Bitmap b;
+    b.assign(std::move(c));
+    return b;
+}
+
+std::uint32_t valueAt(const Bitmap &b, int x)
+{
+    std::uint32_t v = 0;
+    std::memcpy(&v, b.raster()->bits() + std::size_t(x) * unsigned(b.raster()->bitsPerPixel()) / 8,
+                unsigned(b.raster()->bitsPerPixel()) / 8);
+    return v;
+}
+
+// Alpha is never touched, channels wider than 8 bits are rewritten at their
+// own width, and a pixel the exchange doesn't match keeps every bit.
+TEST(Formats, AlphaIsKeptAndWideChannelsKeepTheirPrecision)
+{
+    const platform::ChannelMasks m1010102{0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000};
+    const auto pack = [](std::uint32_t a, std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+        return a << 30 | r << 20 | g << 10 | b;
+    };
+    const std::vector<std::uint32_t> values = {pack(1, 1, 2, 1021), pack(2, 1023, 0, 513), pack(3, 5, 6, 7)};
+    for (const auto process : {&processColors, &processColorsPlain}) {
+        Bitmap inverted = maskedPicture(32, m1010102, values);
+        process(inverted, kModeInvert, 0, 0);
+        EXPECT_EQ(valueAt(inverted, 0), pack(1, 1022, 1021, 2));
+        EXPECT_EQ(valueAt(inverted, 1), pack(2, 0, 1023, 510));
+        Bitmap gray = maskedPicture(32, m1010102, values);
+        process(gray, kModeGray, 0, 0);
+        EXPECT_EQ(valueAt(gray, 0), pack(1, 341, 341, 341));  // 1024 / 3, at 10 bits
+        Bitmap invertGray = maskedPicture(32, m1010102, values);
+        process(invertGray, kModeInvertGray, 0, 0);
+        EXPECT_EQ(valueAt(invertGray, 2), pack(3, 1017, 1017, 1017));
+        // Neither colour is in the picture: every pixel keeps its bits.
+        Bitmap swapped = maskedPicture(32, m1010102, values);
+        process(swapped, kModeSwap, rgb(255, 255, 255), rgb(0, 0, 0));
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(valueAt(swapped, x), values[std::size_t(x)]);
+
+        // 16 bits with one alpha bit; 8-bit channels with an alpha byte.
+        Bitmap a16 = maskedPicture(16, {0x7C00, 0x03E0, 0x001F, 0x8000}, {0x8000 | 0x1F, 0x7C00});
+        process(a16, kModeInvert, 0, 0);
+        EXPECT_EQ(valueAt(a16, 0), 0x8000u | 0x7FE0);
+        EXPECT_EQ(valueAt(a16, 1), 0x03FFu);
+        Bitmap a32 = maskedPicture(32, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}, {0x80102030, 0x00FFFFFF});
+        process(a32, kModeSwap, rgb(255, 255, 255), rgb(0, 0, 0));
+        EXPECT_EQ(valueAt(a32, 0), 0x80102030u);
+        EXPECT_EQ(valueAt(a32, 1), 0x00000000u);
+        process(a32, kModeGray, 0, 0);
+        EXPECT_EQ(valueAt(a32, 0), 0x80202020u);  // (0x10 + 0x20 + 0x30) / 3, alpha kept
+    }
+}
+
 }  // namespace
+

@@ -9,6 +9,9 @@
 // 101-entry colour table").
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
 
 #include "picture/bitmap.h"
 
@@ -21,6 +24,17 @@ namespace tovi::picture::bmp {
 // The BMP from the stream's position to its end; an empty content (no raster)
 // for no bytes at all.
 Bitmap::Content decode(platform::Stream &stream);
+
+// The size a BMP declares, from its first bytes, without reading it: enough
+// for an estimate of the memory it will take. Nothing when the bytes are fewer
+// than kPeekBytes or don't start with the signature "BM". The values are as
+// the header gives them (magnitudes, unchecked).
+struct Dimensions {
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+};
+inline constexpr std::size_t kPeekBytes = 26;  // the file header and the information header's first three fields
+std::optional<Dimensions> peekDimensions(std::span<const std::uint8_t> start);
 
 // Writes the picture as a BMP at the stream's position; nothing for a picture
 // without storage.

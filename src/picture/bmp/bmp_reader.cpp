@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
 
-#include "picture/bmp_codec.h"
-#include "picture/bmp_format.h"
+#include "picture/bmp/bmp_codec.h"
+#include "picture/bmp/bmp_format.h"
+#include "picture/bmp/bmp_rle.h"
 #include "platform/errors.h"
 #include "platform/pixel_codec.h"
 #include "platform/stream.h"
@@ -36,6 +38,11 @@ struct Headers {
     bool os2Style = false;
     ChannelMasks masks;
     bool hasMasks = false;
+    std::vector<std::uint8_t> tail;  // the header's bytes after its first 40
+    // The colour profile a 124-byte header names: its place from the start of
+    // the file, and its size (0 for none).
+    std::uint64_t profileAt = 0;
+    std::uint32_t profileSize = 0;
 
     bool uncompressed() const { return info.compression == kBiRgb || info.compression == kBiBitFields; }
     unsigned bits() const { return info.bitCount == 0 ? unsigned(kDisplayBitsPerPixel) : info.bitCount; }
@@ -133,7 +140,17 @@ void parseInfoHeader(const std::uint8_t *p, Headers &h)
     h.info.clrImportant = readLe32(p + kColorsImportantAt);
     if (h.headerSize >= kV2InfoHeaderBytes && h.info.compression == kBiBitFields) {
         h.masks = {readLe32(p + kRedMaskAt), readLe32(p + kGreenMaskAt), readLe32(p + kBlueMaskAt)};
+        if (h.headerSize >= kV3InfoHeaderBytes)
+            h.masks.alpha = readLe32(p + kAlphaMaskAt);
         h.hasMasks = true;
+    }
+    h.tail.assign(p + kInfoHeaderBytes, p + h.headerSize);
+    if (h.headerSize >= kV5HeaderBytes) {
+        const std::uint32_t type = readLe32(p + kColorSpaceTypeAt);
+        if (type == kProfileEmbedded || type == kProfileLinked) {
+            h.profileAt = kFileHeaderBytes + std::uint64_t(readLe32(p + kProfileDataAt));
+            h.profileSize = readLe32(p + kProfileSizeAt);
+        }
     }
 }
 
@@ -222,9 +239,9 @@ void checkBitFieldMasks(const Headers &h)
     const struct {
         const char *name;
         std::uint32_t mask;
-    } channels[] = {{"red", h.masks.red}, {"green", h.masks.green}, {"blue", h.masks.blue}};
-    for (int i = 0; i < 3; ++i)
-        for (int j = i + 1; j < 3; ++j)
+    } channels[] = {{"red", h.masks.red}, {"green", h.masks.green}, {"blue", h.masks.blue}, {"alpha", h.masks.alpha}};
+    for (int i = 0; i < 4; ++i)
+        for (int j = i + 1; j < 4; ++j)
             if (channels[i].mask & channels[j].mask)
                 refuse(std::string("the ") + channels[i].name + " and " + channels[j].name +
                        " bit-field masks overlap");
@@ -258,6 +275,10 @@ ColorTable readColorTable(Source &source, const Headers &h, std::optional<std::u
     std::uint64_t declared = h.info.clrUsed;
     if (pixelOffset)
         declared = std::min<std::uint64_t>(declared, (*pixelOffset - source.consumed()) / entryBytes);
+    // A count far beyond the file (up to 2^32 - 1 entries) is refused before
+    // anything is read for it.
+    if (declared > kMaxColorTableEntries && declared * entryBytes > source.remaining())
+        refuse("the header declares " + number(std::int64_t(declared)) + " colours, more than the file holds");
     const std::size_t count = std::size_t(std::min<std::uint64_t>(declared, kMaxColorTableEntries));
     std::vector<std::uint8_t> raw(count * entryBytes);
     source.read(raw.data(), raw.size(), "the colour table");
@@ -314,7 +335,7 @@ std::shared_ptr<Raster> readUncompressedRows(Source &source, const Headers &h, c
 }
 
 std::shared_ptr<Raster> decodeRunLength(const Source &source, const Headers &h, const ColorTable &table,
-                                        std::uint64_t pixelBytes)
+                                        std::uint64_t pixelBytes, std::vector<std::uint16_t> &indices)
 {
     if (table.empty())
         refuse("the " + number(h.bits()) + "-bit picture has no colour table");
@@ -322,7 +343,7 @@ std::shared_ptr<Raster> decodeRunLength(const Source &source, const Headers &h, 
     std::shared_ptr<Raster> raster;
     unsigned highest = 0;
     try {
-        raster = Raster::createDeviceFromBmp(h.info, nullptr, table, data, &highest);
+        raster = bmp::decodeRunLength(h.info, table, data, &highest, &indices);
     } catch (const OutOfResourcesError &) {
         rasterRefused(ENOMEM, {});
     }
@@ -333,6 +354,35 @@ std::shared_ptr<Raster> decodeRunLength(const Source &source, const Headers &h, 
         refuse("pixel index " + number(highest) + " lies beyond the " + number(std::int64_t(table.size())) +
                "-entry colour table");
     return raster;
+}
+
+// The colour profile of an uncompressed file, which follows its pixel data:
+// it is read once the pixels are. One that lies elsewhere or beyond the file's
+// end could not be written back and is refused.
+std::vector<std::uint8_t> readProfileAfterPixels(Source &source, const Headers &h)
+{
+    if (h.profileSize == 0)
+        return {};
+    if (h.profileAt < source.consumed())
+        refuse("the colour profile lies before the end of the pixel data");
+    if (h.profileAt + h.profileSize > source.total())
+        refuse("the colour profile of " + number(h.profileSize) + " bytes runs beyond the file's end");
+    source.skip(h.profileAt - source.consumed());
+    std::vector<std::uint8_t> profile(h.profileSize);
+    source.read(profile.data(), profile.size(), "the colour profile");
+    return profile;
+}
+
+// The colour profile of a compressed file, from its copy in memory.
+std::vector<std::uint8_t> profileFromCopy(const Source &source, const Headers &h)
+{
+    if (h.profileSize == 0)
+        return {};
+    const auto &copy = *source.copy();
+    if (h.profileAt + h.profileSize > copy.size())
+        refuse("the colour profile of " + number(h.profileSize) + " bytes runs beyond the file's end");
+    const auto from = copy.begin() + std::ptrdiff_t(h.profileAt);
+    return {from, from + std::ptrdiff_t(h.profileSize)};
 }
 
 }  // namespace
@@ -348,6 +398,17 @@ void requireColorTableCovers(const Raster &raster, std::size_t entries)
     if (highest >= entries)
         refuse("pixel index " + number(highest) + " lies beyond the " + number(std::int64_t(entries)) +
                "-entry colour table");
+}
+
+std::optional<Dimensions> peekDimensions(std::span<const std::uint8_t> start)
+{
+    if (start.size() < kPeekBytes || readLe16(start.data() + kSignatureAt) != kSignature)
+        return std::nullopt;
+    const std::uint8_t *header = start.data() + kFileHeaderBytes;
+    if (readLe32(header + kHeaderSizeAt) == kCoreHeaderBytes)
+        return Dimensions{readLe16(header + kCoreWidthAt), readLe16(header + kCoreHeightAt)};
+    const auto magnitude = [](std::uint32_t v) { return std::uint64_t(std::llabs(std::int32_t(v))); };
+    return Dimensions{magnitude(readLe32(header + kWidthAt)), magnitude(readLe32(header + kHeightAt))};
 }
 
 Bitmap::Content decode(Stream &stream)
@@ -376,8 +437,11 @@ Bitmap::Content decode(Stream &stream)
 
     Bitmap::Content content;
     content.os2Style = h.os2Style;
+    auto extras = std::make_shared<FileExtras>();
+    extras->headerTail = h.tail;
     if (h.uncompressed()) {
         content.raster = readUncompressedRows(source, h, table, pixelBytes);
+        extras->profile = readProfileAfterPixels(source, h);
         content.header = content.raster->header();
         content.header.xPelsPerMeter = h.info.xPelsPerMeter;
         content.header.yPelsPerMeter = h.info.yPelsPerMeter;
@@ -387,10 +451,15 @@ Bitmap::Content decode(Stream &stream)
         if (h.bits() > 8 && !table.empty())
             content.palette = LogicalPalette{table, false};
     } else {
-        content.raster = decodeRunLength(source, h, table, pixelBytes);
+        content.raster = decodeRunLength(source, h, table, pixelBytes, extras->runLengthIndices);
         content.keptFileBytes = source.copy();
         content.palette = LogicalPalette{table, false};
+        extras->profile = profileFromCopy(source, h);
+        extras->runLength = h.info;
+        extras->runLengthTable = table;
     }
+    if (!extras->headerTail.empty() || extras->runLength)
+        content.extras = std::move(extras);
     return content;
 }
 

@@ -9,6 +9,13 @@ namespace tovi::picture::bmp {
 
 inline constexpr std::uint16_t kSignature = 0x4D42;  // "BM"
 
+// Compression values of the information header beyond the raster layer's two
+// layouts (platform::kBiRgb 0 and platform::kBiBitFields 3).
+inline constexpr std::uint32_t kBiRle8 = 1;
+inline constexpr std::uint32_t kBiRle4 = 2;
+inline constexpr std::uint32_t kBiJpeg = 4;
+inline constexpr std::uint32_t kBiPng = 5;
+
 // The 14-byte file header.
 inline constexpr std::size_t kFileHeaderBytes = 14;
 inline constexpr std::size_t kSignatureAt = 0;
@@ -41,6 +48,17 @@ inline constexpr std::size_t kRedMaskAt = 40;
 inline constexpr std::size_t kGreenMaskAt = 44;
 inline constexpr std::size_t kBlueMaskAt = 48;
 inline constexpr std::size_t kMaskBytes = 12;  // red, green, blue
+// From 56 bytes on, the alpha mask follows them.
+inline constexpr std::size_t kAlphaMaskAt = 52;
+inline constexpr std::uint32_t kV3InfoHeaderBytes = 56;
+// A 124-byte header names a colour profile: its colour-space type says
+// whether it is embedded or linked (a file name), and the profile's place
+// (from the start of the information header) and size.
+inline constexpr std::size_t kColorSpaceTypeAt = 56;
+inline constexpr std::size_t kProfileDataAt = 112;
+inline constexpr std::size_t kProfileSizeAt = 116;
+inline constexpr std::uint32_t kProfileEmbedded = 0x4D424544;  // "MBED"
+inline constexpr std::uint32_t kProfileLinked = 0x4C494E4B;    // "LINK"
 
 // Fields of the core header: 16-bit width and height, no compression, no
 // colour count.
