@@ -329,8 +329,15 @@ public:
             }
             if (reported == m_next && (m_stopping || m_next == m_names.size()))
                 break;
-            const std::size_t finished = m_finished;
-            m_jobDone.wait(lock, [&] { return m_finished != finished; });
+            // Only a file under way can bring what startFiles() lacked (a job,
+            // room in the budget) or the next line: with none, every started
+            // file has finished, its line is reported, and the next file finds
+            // room. The files may well have finished while the lines were being
+            // reported, so this is decided here, under the lock, not before.
+            if (m_running > 0) {
+                const std::size_t finished = m_finished;
+                m_jobDone.wait(lock, [&] { return m_finished != finished; });
+            }
         }
         if (firstError)
             std::rethrow_exception(firstError);
