@@ -109,10 +109,17 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
         // A dry run reads without holding, so it neither locks the file nor
         // tidies temporary files beside it: it leaves the folder as it is.
         std::optional<platform::HeldFile> file;
-        if (settings.dryRun)
-            work.loadFromFile(name);
-        else
-            work.loadFromStream(file.emplace(name));
+        try {
+            if (settings.dryRun)
+                work.loadFromFile(name);
+            else
+                work.loadFromStream(file.emplace(name));
+        } catch (const StreamReadError &error) {
+            // A file that ends before its headers or its pixels do can't be
+            // processed like any other unreadable picture; it doesn't end the
+            // run, or every later run would stop at it too.
+            return {ResultLine::Failed, failedLine(fileName), {}, {}, error.reason().empty() ? error.what() : error.reason(), 0};
+        }
         const picture::PixelFormat before = work.pixelFormat();
         processColors(work, settings.mode, settings.color1, settings.color2);
         if (file) {

@@ -338,15 +338,17 @@ TEST_F(ToviBatchTest, ARefusedFileSaysWhyOnStandardError)
     EXPECT_EQ(test::readFile(bad), cut);
 }
 
-TEST_F(ToviBatchTest, AnErrorThatEndsTheRunNamesItsFile)
+TEST_F(ToviBatchTest, AFileCutShortIsAFailedFileWithItsReasonAndTheRunGoesOn)
 {
     const auto one = add("1.bmp");
     const auto cut = add("2.bmp", Bytes{'B', 'M', 1, 2, 3});
-    const auto result = runBatch({"-y", one, cut});
-    EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "1.bmp\n");
-    EXPECT_EQ(result.err,
-              "tovi-batch: " + cut + ": ストリームからの読み込みエラー (the file ends inside the file header)\n");
+    const auto three = add("3.bmp");
+    const auto result = runBatch({"-y", one, cut, three});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "1.bmp\n" + "処理できませんでした:\t2.bmp\t未サポートフォーマット\n" +
+                              kSwapped + "3.bmp\n");
+    EXPECT_EQ(result.err, cut + ": the file ends inside the file header\n");
+    EXPECT_EQ(pixelsOf(three), kSwappedPixels);
 }
 
 TEST_F(ToviBatchTest, AReadOnlyFileEndsTheRunWithExitStatus2)
