@@ -438,11 +438,15 @@ TEST_F(ToviBatchTest, ControlCharactersInNamesArePrintedEscaped)
 {
     const auto newline = add("a\nフォルダ:\tb.bmp");
     const auto tab = add("t\tx\x1b[2J.bmp");
-    const auto result = runBatch({newline, tab}, withInput("y\nn\n"));
+    const auto unit = add("u\x1fv.bmp");
+    // A piped answer is echoed, escaped like a name.
+    const auto result = runBatch({newline, tab, unit}, withInput("y\nn\n\x1b]0;x\x07\nY\n"));
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "a\\nフォルダ:\\tb.bmp\n");
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "a\\nフォルダ:\\tb.bmp\n" + kSwapped + "u\\x1Fv.bmp\n");
     EXPECT_NE(result.err.find(path() + "t\\tx\\x1B[2J.bmp [y/n/a/all/?]"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("[y/n/a/all/?]: \\x1B]0;x\\x07\n"), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(result.err.find('\x1f'), std::string::npos);
     EXPECT_EQ(pixelsOf(newline), kSwappedPixels);
     EXPECT_TRUE(unchanged(tab));
 }
