@@ -815,7 +815,7 @@ std::optional<JsonObject> parseJsonLine(const std::string &line)
 TEST_F(ToviBatchTest, JsonLinesParseAndMatchTheTextLines)
 {
     const std::vector<std::string> names{add("a/1.bmp"), add("a/bad.bmp", Bytes(40, 'x')), add("a/2.bmp"),
-                                         add("b/odd \"name\"\t\xff.bmp")};
+                                         add("b/odd \"name\"\t\\u0041\\\xff.bmp")};
     std::vector<std::string> arguments{"--json"};
     arguments.insert(arguments.end(), names.begin(), names.end());
     const std::string answers = "y\ny\nn\nall\n";

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
 #include <thread>
 
@@ -527,6 +528,27 @@ TEST(BatchParallelTest, MemoryAtWorkComesFromTheDeclaredPictureSize)
     EXPECT_EQ(memoryAtWork(pics.file("missing.bmp")), 0u);
 }
 
+// How many files are under way each time another is about to start: those
+// started and not yet replaced (a replacement is one rename, so a file still
+// holding its old content is not finished).
+class InFlightReporter : public RecordingReporter {
+public:
+    explicit InFlightReporter(const std::vector<std::string> &names) : m_names(names) {}
+    void processing(std::size_t index, std::size_t count, const std::string &name) override
+    {
+        RecordingReporter::processing(index, count, name);
+        int underWay = 0;
+        for (std::size_t i = 0; i < index; ++i)
+            underWay += test::readFile(m_names[i]) == samplePicture();
+        mostUnderWay = std::max(mostUnderWay, underWay);
+    }
+
+    int mostUnderWay = 0;
+
+private:
+    const std::vector<std::string> &m_names;
+};
+
 TEST(BatchParallelTest, JobsAndAMemoryBudgetSmallerThanAnyPicture)
 {
     TempDir pics;
@@ -543,6 +565,21 @@ TEST(BatchParallelTest, JobsAndAMemoryBudgetSmallerThanAnyPicture)
     EXPECT_EQ(run.reporter.lines.size(), 7u);
     for (const auto &name : names)
         EXPECT_EQ(test::readFile(name), samplePicture()) << name << " inverted twice";
+
+    // No file starts while the budget is taken, whatever the jobs.
+    std::vector<std::string> many;
+    for (int i = 0; i < 32; ++i)
+        many.push_back(pics.write("m/" + std::to_string(10 + i) + ".bmp", samplePicture()));
+    for (const std::uint64_t pictures : {1, 2}) {
+        settings.memoryBudget = pictures * memoryAtWork(many[0]);
+        for (const auto &name : many)
+            test::writeFile(name, samplePicture());
+        InFlightReporter reporter(many);
+        ScriptedAsker asker({YesToAll});
+        batchProcess(many, settings, asker, reporter);
+        EXPECT_EQ(reporter.lines.size(), 33u);
+        EXPECT_LT(reporter.mostUnderWay, int(pictures)) << "a budget of " << pictures << " pictures";
+    }
 }
 
 TEST(BatchParallelTest, ARunEndingErrorLetsTheStartedFilesFinishAndReportThem)
@@ -576,6 +613,24 @@ TEST(BatchParallelTest, ARunEndingErrorLetsTheStartedFilesFinishAndReportThem)
     EXPECT_EQ(next, lines.size()) << "lines out of order";
     EXPECT_EQ(run.reporter.abandonedCalls, 1);
     EXPECT_EQ(run.reporter.finishedCalls, 0);
+}
+
+TEST(BatchParallelTest, ARunEndingErrorStartsNoNewFile)
+{
+    // The first file ends the run as soon as it is written; each other one
+    // takes a flush, so only the few already under way can follow it.
+    TempDir pics;
+    std::vector<std::string> names;
+    for (int i = 0; i < 200; ++i)
+        names.push_back(pics.write(std::to_string(1000 + i) + ".bmp", samplePicture()));
+    ASSERT_EQ(::chmod(names[0].c_str(), 0444), 0);
+    BatchRun run({YesToAll});
+    runUntilError<FileCreateError>(run, names, withJobs(4));
+    EXPECT_LT(run.reporter.started, 100);
+    std::size_t changed = 0;
+    for (const auto &name : names)
+        changed += test::readFile(name) != samplePicture();
+    EXPECT_EQ(changed + 1, std::size_t(run.reporter.started));
 }
 
 }  // namespace
