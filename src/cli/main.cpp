@@ -116,6 +116,10 @@ int run(const cli::BatchOptions &options)
     } catch (const std::exception &error) {
         printError(inFile(reporter.currentFile(), error.what()));
     }
+    // Standard output failed after these were replaced: their lines are
+    // missing, and they are not to be run again as if untouched.
+    for (const auto &name : reporter.notReportedFiles())
+        printError("\"" + name + "\" は処理済みですが、結果を標準出力に書けませんでした");
     return cli::kExitRunEnded;
 }
 

@@ -178,6 +178,13 @@ void reportSkipped(BatchReporter &reporter, const std::string &name, BatchAnswer
     reporter.fileDone(result);
 }
 
+// Whether the file of this line was written back (not a failed file, not a
+// dry run).
+bool replaced(const ResultLine &line, const BatchSettings &settings)
+{
+    return line.kind != ResultLine::Failed && !settings.dryRun;
+}
+
 void tally(BatchSummary &summary, const ResultLine &line)
 {
     if (line.kind == ResultLine::Failed)
@@ -307,6 +314,8 @@ public:
         m_next = first;
         std::size_t reported = first;
         std::exception_ptr firstError;
+        // Once a line couldn't be reported, the later ones aren't tried.
+        bool reportingFailed = false;
         const std::size_t threads = std::min<std::size_t>(m_jobs, m_names.size() - first);
         for (std::size_t i = 0; i < threads; ++i)
             m_threads.emplace_back([this] { work(); });
@@ -319,7 +328,6 @@ public:
                 m_done.erase(reported);
                 lock.unlock();
                 const std::string &name = m_names[reported];
-                reportFolder(m_reporter, name, previousFolder);
                 if (outcome.error) {
                     // The first in the order of the names: the one a run of one
                     // job would have ended with.
@@ -327,10 +335,25 @@ public:
                         firstError = outcome.error;
                         endedAt = name;
                     }
-                } else {
+                } else if (!reportingFailed) {
                     tally(summary, outcome.line);
-                    report(m_reporter, name, outcome.line);
                 }
+                if (!reportingFailed) {
+                    try {
+                        reportFolder(m_reporter, name, previousFolder);
+                        if (!outcome.error)
+                            report(m_reporter, name, outcome.line);
+                    } catch (...) {
+                        // The files under way still finish; none starts.
+                        reportingFailed = true;
+                        if (!firstError)
+                            firstError = std::current_exception();
+                        const std::lock_guard stop(m_mutex);
+                        m_stopping = true;
+                    }
+                }
+                if (reportingFailed && !outcome.error && replaced(outcome.line, m_settings))
+                    m_reporter.notReported(name);
                 ++reported;
                 lock.lock();
             }
@@ -468,6 +491,7 @@ void BatchReporter::runEndedAt(const std::string &) {}
 std::string BatchReporter::shownName(const std::string &name) const { return name; }
 void BatchReporter::otherLinksKept(const std::string &, std::uint64_t) {}
 void BatchReporter::fileDone(const FileResult &) {}
+void BatchReporter::notReported(const std::string &) {}
 
 unsigned processorCount()
 {
@@ -545,7 +569,13 @@ BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSett
             const ResultLine line = processFile(work, name, settings, replace, reporter);
             endedAt.clear();
             tally(summary, line);
-            report(reporter, name, line);
+            try {
+                report(reporter, name, line);
+            } catch (...) {
+                if (replaced(line, settings))
+                    reporter.notReported(name);
+                throw;
+            }
         }
     } catch (...) {
         if (!endedAt.empty())

@@ -380,6 +380,43 @@ TEST_F(ToviBatchTest, AResultThatCantBeWrittenEndsTheRunBeforeAnyFileIsTouched)
     EXPECT_TRUE(unchanged(name));
 }
 
+TEST_F(ToviBatchTest, StandardOutputFailingAfterAReplaceNamesTheFilesWithoutALine)
+{
+    for (const char *jobs : {"-j1", "-j4"}) {
+        std::vector<std::string> names;
+        for (int i = 0; i < 8; ++i)
+            names.push_back(add(std::to_string(i) + ".bmp"));
+        // Room in standard output for the title, the folder line and one
+        // line and a half; standard error on a terminal, which the limit
+        // doesn't reach.
+        RunOptions options = withErrorOnTerminal();
+        options.output = path("out.txt");
+        options.fileSizeLimit = kTitle.size() + folderLine().size() + (kSwapped.size() + 6) * 3 / 2;
+        std::vector<std::string> arguments{"-y", jobs};
+        arguments.insert(arguments.end(), names.begin(), names.end());
+        auto result = runBatch(arguments, options);
+        std::erase(result.err, '\r');
+        EXPECT_EQ(result.status, 2) << jobs;
+        EXPECT_NE(result.err.find("tovi-batch: 標準出力に書き込めません。File too large\n"), std::string::npos) << result.err;
+        const Bytes written = test::readFile(path("out.txt"));
+        const std::string out(written.begin(), written.end());
+        EXPECT_TRUE(out.starts_with(kTitle + folderLine() + kSwapped + "0.bmp\n")) << out;
+        // Each file is shown processed, named as processed without its line,
+        // or untouched.
+        std::size_t named = 0;
+        for (const auto &name : names) {
+            const bool listed = out.find(kSwapped + name.substr(name.rfind('/') + 1) + "\n") != std::string::npos;
+            const bool said = result.err.find("tovi-batch: \"" + name + "\" は処理済みですが、結果を標準出力に書けませんでした\n") !=
+                              std::string::npos;
+            named += said;
+            EXPECT_FALSE(listed && said) << name;
+            EXPECT_EQ(listed || said, !unchanged(name)) << jobs << " " << name << "\n" << result.err;
+        }
+        EXPECT_GE(named, 1u) << jobs;
+        ::unlink(path("out.txt").c_str());
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The file named is the file replaced
 
