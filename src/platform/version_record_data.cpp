@@ -5,7 +5,7 @@
 #include "platform/version_record.h"
 
 #ifndef TOVI_VERSION_MAJOR
-#error "TOVI_VERSION_MAJOR and its siblings come from the project version (tovi_core)"
+#error "TOVI_VERSION_MAJOR and its siblings come from the project version (tovi_platform)"
 #endif
 
 #if defined(__has_attribute)
