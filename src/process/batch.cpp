@@ -114,7 +114,8 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
         else
             work.loadFromStream(file.emplace(name));
         const picture::PixelFormat before = work.pixelFormat();
-        processColors(work, settings.mode, settings.color1, settings.color2);
+        processColorsWith(work, settings.mode, settings.color1, settings.color2,
+                          ColorSettings{settings.tolerance, settings.grayFormula});
         if (file) {
             platform::SafeFileWriter writer(*file, replace);
             work.saveToStream(writer);
