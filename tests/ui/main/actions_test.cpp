@@ -67,6 +67,22 @@ TEST(ActionTable, EveryActionAsStored)
          "元に戻す|直前の色の変更または貼り付けを取り消す"},
         {"EditRedo1", "編集", "やり直し(&R)", QKeySequence(Qt::CTRL | Qt::Key_Y), -1, 1211, false,
          "やり直し|取り消した色の変更または貼り付けをもう一度行う"},
+        // Additions: the swap's tolerance, the gray formulas and the zoom.
+        {"ColorTolerance", "処理", "許容差(&T)...", {}, -1, 1212, true,
+         "許容差|色交換で、色1と色2の間の色 (アンチエイリアスの縁) も反対側へ写す範囲を設定する"},
+        {"GrayFormulaMean", "処理", "単純平均(&M)", {}, -1, 1213, true, "単純平均|赤・緑・青の単純な平均を灰色の明るさにする"},
+        {"GrayFormulaRec601", "処理", "BT.601 の輝度(&6)", {}, -1, 1213, true,
+         "BT.601|0.299 R + 0.587 G + 0.114 B (見た目の明るさ) を灰色の明るさにする"},
+        {"GrayFormulaRec709", "処理", "BT.709 の輝度(&7)", {}, -1, 1213, true,
+         "BT.709|0.2126 R + 0.7152 G + 0.0722 B (sRGB の明るさ) を灰色の明るさにする"},
+        {"ViewZoomIn", "表示", "拡大(&I)", QKeySequence(Qt::CTRL | Qt::Key_Plus), -1, 1401, false,
+         "拡大|画像を拡大して表示する (Ctrl+ホイール)"},
+        {"ViewZoomOut", "表示", "縮小(&O)", QKeySequence(Qt::CTRL | Qt::Key_Minus), -1, 1401, false,
+         "縮小|画像を縮小して表示する (Ctrl+ホイール)"},
+        {"ViewActualSize", "表示", "実際のサイズ(&A)", QKeySequence(Qt::CTRL | Qt::Key_0), -1, 1401, false,
+         "実際のサイズ|画像を 100% で表示する"},
+        {"ViewFitToWindow", "表示", "ウィンドウに合わせる(&W)", {}, -1, 1401, false,
+         "ウィンドウに合わせる|大きな画像をウィンドウに収まるように縮小して表示する"},
     };
     // Before the first idle pass the actions hold their stored state.
     ui::TMainForm form;
@@ -84,7 +100,8 @@ TEST(ActionTable, EveryActionAsStored)
         EXPECT_EQ(a->icon().isNull(), row.glyph < 0);
         EXPECT_EQ(a->helpContext(), row.help);
         EXPECT_EQ(a->isEnabled(), row.enabled);
-        EXPECT_FALSE(a->isChecked());
+        // The plain mean is the gray formula at start; nothing else is checked.
+        EXPECT_EQ(a->isChecked(), a == form.GrayFormulaMean);
         EXPECT_EQ(a->hint(), QString::fromUtf8(row.hint));
     }
     for (const TAction *a : {form.ColorProcRun, form.ColorSelect1, form.modeInv, form.modeGray, form.modeInvGray,
@@ -254,7 +271,8 @@ TEST_F(Modes, ChoosingGrayscaleFromTheDropDownChangesTheRunButtonOnly)
     // Choosing a mode processes nothing, and no mode action is checked.
     EXPECT_EQ(pixels(form), kFour);
     for (TAction *a : {form.modeChange, form.modeInv, form.modeGray, form.modeInvGray})
-        EXPECT_FALSE(a->isChecked());
+        // The plain mean is the gray formula at start; nothing else is checked.
+        EXPECT_EQ(a->isChecked(), a == form.GrayFormulaMean);
 
     QTest::mouseClick(form.ToolButton7, Qt::LeftButton, {}, QPoint(8, 10));
     settle();
