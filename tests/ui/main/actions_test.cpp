@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
 
@@ -508,6 +509,70 @@ TEST_F(ColorSelection, CustomColoursStartUnsetAndAreKeptWhenConfirmed)
     EXPECT_EQ(seen, QColor(Qt::white));
     EXPECT_EQ(seenAfterConfirm, QColor(Qt::red));
     EXPECT_EQ(seenAfterCancel, QColor(Qt::red));
+}
+
+}  // namespace
+}  // namespace tovi::test
+
+namespace tovi::test {
+namespace {
+
+// ---------------------------------------------------------------------------
+// The processing menu's settings: the swap's tolerance and the gray formula.
+
+using ProcessSettings = MainFormTest;
+
+TEST_F(ProcessSettings, ToleranceDialogSetsTheSwapsToleranceAndTheStatusBarShowsIt)
+{
+    // White, black, near white (mirrored to near black at a tolerance) and red.
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"),
+                                           bmp24Colors(4, 1, {0x00FFFFFF, 0x00000000, 0x00FEFFFF, 0x000000FF}))});
+    EXPECT_EQ(form.tolerance(), 0);
+    EXPECT_FALSE(form.SettingsLabel->isVisible());
+    int shown = -1;
+    ModalDriver driver;
+    driver
+        .then([&](QWidget *w) {
+            auto *spin = w->findChild<QSpinBox *>(QStringLiteral("ToleranceSpinBox"));
+            shown = spin->value();
+            spin->setValue(20);
+            QTest::keyClick(w, Qt::Key_Return);
+        })
+        .then([&](QWidget *w) {
+            w->findChild<QSpinBox *>(QStringLiteral("ToleranceSpinBox"))->setValue(90);
+            QTest::keyClick(w, Qt::Key_Escape);
+        });
+    form.ColorTolerance->trigger();
+    EXPECT_EQ(shown, 0);
+    EXPECT_EQ(form.tolerance(), 20);
+    form.ColorTolerance->trigger();  // cancelled: stays 20
+    EXPECT_EQ(driver.handled(), 2);
+    EXPECT_EQ(form.tolerance(), 20);
+    EXPECT_TRUE(form.SettingsLabel->isVisible());
+    EXPECT_EQ(form.SettingsLabel->text(), QStringLiteral("許容差 20"));
+
+    form.ColorChange->trigger();
+    const picture::Bitmap *b = form.Image1->bitmap();
+    EXPECT_EQ(b->pixel(0, 0), 0u);
+    EXPECT_EQ(b->pixel(1, 0), 0x00FFFFFFu);
+    EXPECT_EQ(b->pixel(2, 0), platform::rgb(1, 1, 0));
+    EXPECT_EQ(b->pixel(3, 0), 0x000000FFu);
+}
+
+TEST_F(ProcessSettings, GrayFormulaIsOneOfThreeRadioEntriesAndTheGrayCommandsUseIt)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Colors(1, 1, {0x000000FF}))});
+    ASSERT_TRUE(form.GrayFormulaMean->isChecked());
+    form.GrayFormulaRec601->trigger();
+    EXPECT_TRUE(form.GrayFormulaRec601->isChecked());
+    EXPECT_FALSE(form.GrayFormulaMean->isChecked());
+    EXPECT_EQ(form.grayFormula(), process::GrayFormula::Rec601);
+    form.ColorGray->trigger();
+    EXPECT_EQ(form.Image1->bitmap()->pixel(0, 0), platform::rgb(76, 76, 76));
+    form.GrayFormulaRec709->trigger();
+    form.ColorInvGray->trigger();  // the gray 76 stays 76 under any formula
+    EXPECT_EQ(form.Image1->bitmap()->pixel(0, 0), platform::rgb(179, 179, 179));
+    EXPECT_FALSE(form.GrayFormulaRec601->isChecked());
 }
 
 }  // namespace
