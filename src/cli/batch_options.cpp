@@ -108,6 +108,31 @@ int parseMode(const std::string &text)
     throw UsageError("モード \"" + text + "\" はありません (" + modeNameList() + ")");
 }
 
+int parseTolerance(const std::string &text)
+{
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || value > process::kMaxTolerance)
+            value = process::kMaxTolerance + 1;
+        else
+            value = value * 10 + (c - '0');
+    }
+    if (text.empty() || value > process::kMaxTolerance)
+        throw UsageError("許容差 \"" + text + "\" は 0 から " + std::to_string(process::kMaxTolerance) +
+                         " の数で指定してください");
+    return value;
+}
+
+process::GrayFormula parseGrayFormula(const std::string &text)
+{
+    if (const process::GrayFormulaInfo *info = process::findGrayFormulaByCommandName(text))
+        return info->formula;
+    std::string names;
+    for (const process::GrayFormulaInfo &info : process::kGrayFormulas)
+        names += (names.empty() ? "" : ", ") + std::string(info.commandName);
+    throw UsageError("グレースケールの計算 \"" + text + "\" はありません (" + names + ")");
+}
+
 platform::BackupControl parseBackupControl(const std::string &text)
 {
     std::optional<platform::BackupControl> found;
@@ -181,6 +206,7 @@ BatchOptions parseOptions(const std::vector<std::string> &arguments)
     bool backup = false;
     std::optional<std::string> backupControl;
     std::optional<std::string> backupSuffix;
+    bool toleranceGiven = false, grayGiven = false;
     ArgumentReader reader(arguments);
     bool optionsEnded = false;
     while (!reader.atEnd()) {
@@ -206,7 +232,8 @@ BatchOptions parseOptions(const std::vector<std::string> &arguments)
         }
         const bool takesValue = option == "--mode" || option == "--color1" || option == "--color2" ||
                                 option == "--jobs" || option == "-j" || option == "--backup" ||
-                                option == "--suffix" || option == "-S";
+                                option == "--suffix" || option == "-S" || option == "--tolerance" ||
+                                option == "--gray";
         if (inlineValue && !takesValue)
             throw UsageError("オプション " + option + " は値を取りません");
 
@@ -230,6 +257,13 @@ BatchOptions parseOptions(const std::vector<std::string> &arguments)
             options.settings.color1 = parseColor(reader.valueOf(option, inlineValue));
         else if (option == "--color2")
             options.settings.color2 = parseColor(reader.valueOf(option, inlineValue));
+        else if (option == "--tolerance") {
+            options.settings.tolerance = parseTolerance(reader.valueOf(option, inlineValue));
+            toleranceGiven = true;
+        } else if (option == "--gray") {
+            options.settings.grayFormula = parseGrayFormula(reader.valueOf(option, inlineValue));
+            grayGiven = true;
+        }
         else if (option == "--backup") {
             // The control word only after "=": "--backup FILE" keeps FILE a file.
             backup = true;
@@ -243,6 +277,13 @@ BatchOptions parseOptions(const std::vector<std::string> &arguments)
             throw UsageError("不明なオプション " + option);
     }
     settleBackups(options, backup, backupControl, backupSuffix);
+    // Each setting belongs to its modes: given with another mode it would
+    // silently do nothing.
+    const int mode = options.settings.mode;
+    if (toleranceGiven && mode != process::kModeSwap)
+        throw UsageError("--tolerance は --mode swap のときだけ指定できます");
+    if (grayGiven && mode != process::kModeGray && mode != process::kModeInvertGray)
+        throw UsageError("--gray は --mode gray と --mode invert-gray のときだけ指定できます");
     if (options.files.empty() && !options.help && !options.version)
         throw UsageError("処理するファイルを指定してください");
     return options;
@@ -256,6 +297,14 @@ std::string usageText()
            modeOptionLines() +
            "  --color1 #RRGGBB 色交換の色1 (既定 #FFFFFF)\n"
            "  --color2 #RRGGBB 色交換の色2 (既定 #000000)\n"
+           "      --tolerance T\n"
+           "                   色交換の許容差 0 から 255 (既定 0: 色1と色2だけを交換)。色1と色2を\n"
+           "                   結ぶ線分から RGB の距離 T 以内の色 (アンチエイリアスの縁の色) を、\n"
+           "                   線分に沿って反対側へ写します。--mode swap のときだけ\n"
+           "      --gray FORMULA\n"
+           "                   グレースケールの計算 (既定 mean): mean = R, G, B の単純平均,\n"
+           "                   rec601 = 0.299R + 0.587G + 0.114B, rec709 = 0.2126R + 0.7152G\n"
+           "                   + 0.0722B (四捨五入)。--mode gray と invert-gray のときだけ\n"
            "  -y, --yes        確認せずにすべて処理します (すべてはい)\n"
            "  -j, --jobs N     すべてはいの後、N 個のファイルを同時に処理します\n"
            "                   (既定: プロセッサ数)。結果の行の順序は変わりません\n"

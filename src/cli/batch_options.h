@@ -45,6 +45,10 @@ platform::ColorRef parseColor(const std::string &text);
 int parseMode(const std::string &text);
 // The option word of a mode code: swap, invert, gray or invert-gray.
 std::string modeOptionName(int mode);
+// A swap tolerance, 0 to process::kMaxTolerance; throws UsageError otherwise.
+int parseTolerance(const std::string &text);
+// mean, rec601 or rec709; throws UsageError otherwise.
+process::GrayFormula parseGrayFormula(const std::string &text);
 // A number of jobs, 1 to kMaxJobs; throws UsageError otherwise.
 unsigned parseJobs(const std::string &text);
 inline constexpr unsigned kMaxJobs = 1024;

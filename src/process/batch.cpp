@@ -94,7 +94,8 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
             return {ResultLine::Failed, failedLine(fileName), {}, {}, error.reason().empty() ? error.what() : error.reason(), 0};
         }
         const picture::PixelFormat before = work.pixelFormat();
-        processColors(work, settings.mode, settings.color1, settings.color2);
+        processColorsWith(work, settings.mode, settings.color1, settings.color2,
+                          ColorSettings{settings.tolerance, settings.grayFormula});
         if (file) {
             platform::SafeFileWriter writer(*file, replace);
             work.saveToStream(writer);

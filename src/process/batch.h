@@ -110,6 +110,10 @@ struct BatchSettings {
     // Reads and processes every file as a real run would, writes nothing
     // back; a file that couldn't be replaced ends the run as it would.
     bool dryRun = false;
+    // The swap's tolerance and the grayscale formula (ColorSettings); the
+    // defaults are the described rules.
+    int tolerance = 0;
+    GrayFormula grayFormula = kDefaultGrayFormula;
 };
 
 // Counts of one run, for callers that need them (the command line's exit

@@ -94,4 +94,55 @@ constexpr int unusedModeCode()
     return largest + 1;
 }
 
+// How the grayscale modes weigh the three channels. The plain mean is the
+// described rule and the default; the other two weigh by perceived
+// brightness (0.299 R + 0.587 G + 0.114 B and 0.2126 R + 0.7152 G + 0.0722 B,
+// rounded to the nearest value).
+enum class GrayFormula { Mean, Rec601, Rec709 };
+
+struct GrayFormulaInfo {
+    GrayFormula formula;
+    std::string_view commandName;  // tovi-batch --gray
+    // Integer weights of red, green and blue and their sum; Mean drops the
+    // remainder, the others round to the nearest value.
+    unsigned red, green, blue, total;
+    // The window's radio entry under "グレースケールの計算(&C)".
+    std::string_view action;
+    std::string_view caption;
+    std::string_view hint;
+};
+
+inline constexpr std::array<GrayFormulaInfo, 3> kGrayFormulas{{
+    {GrayFormula::Mean, "mean", 1, 1, 1, 3, "GrayFormulaMean", "単純平均(&M)",
+     "単純平均|赤・緑・青の単純な平均を灰色の明るさにする"},
+    {GrayFormula::Rec601, "rec601", 299, 587, 114, 1000, "GrayFormulaRec601", "BT.601 の輝度(&6)",
+     "BT.601|0.299 R + 0.587 G + 0.114 B (見た目の明るさ) を灰色の明るさにする"},
+    {GrayFormula::Rec709, "rec709", 2126, 7152, 722, 10000, "GrayFormulaRec709", "BT.709 の輝度(&7)",
+     "BT.709|0.2126 R + 0.7152 G + 0.0722 B (sRGB の明るさ) を灰色の明るさにする"},
+}};
+
+inline constexpr GrayFormula kDefaultGrayFormula = GrayFormula::Mean;
+
+constexpr const GrayFormulaInfo &grayFormulaInfo(GrayFormula formula)
+{
+    for (const GrayFormulaInfo &info : kGrayFormulas) {
+        if (info.formula == formula)
+            return info;
+    }
+    return kGrayFormulas[0];
+}
+
+// The row whose command-line name is `name`; nullptr when none is.
+constexpr const GrayFormulaInfo *findGrayFormulaByCommandName(std::string_view name)
+{
+    for (const GrayFormulaInfo &info : kGrayFormulas) {
+        if (info.commandName == name)
+            return &info;
+    }
+    return nullptr;
+}
+
+// The swap's tolerance: 0 (the default) swaps exactly the two colours.
+inline constexpr int kMaxTolerance = 255;
+
 }  // namespace tovi::process

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 #include <vector>
@@ -117,6 +118,163 @@ void withRule(RuleList<Rule...>, int mode, std::uint32_t c1, std::uint32_t c2, V
         visit(KeepRule{});
 }
 
+// n / d rounded down, and rounded to the nearest whole number with halves
+// going up; d > 0.
+std::int64_t floorDiv(std::int64_t n, std::int64_t d)
+{
+    const std::int64_t q = n / d;
+    return (n % d != 0 && n < 0) ? q - 1 : q;
+}
+
+std::int64_t roundDiv(std::int64_t n, std::int64_t d)
+{
+    return floorDiv(2 * n + d, 2 * d);
+}
+
+// The swap with a tolerance: pixels near the segment from colour 1 to colour
+// 2 are mirrored along it. The mirror is the reflection in the plane halfway
+// between the two colours, made exact on whole channel values so that it is
+// its own inverse: the two channels other than the one along which the
+// colours differ most are sheared (by rounded whole amounts) so that the
+// segment runs along that channel, the channel is flipped there by a whole
+// amount that depends on the sheared channels alone, and the shear is undone.
+// Each step maps whole values one to one and the flip undoes itself, so
+// mirroring a mirrored pixel gives back its bytes; colour 1 lands exactly on
+// colour 2. The roundings keep the offset from the segment to within a level.
+class EdgeSwapRule {
+public:
+    static constexpr int kCode = kModeSwap;
+
+    EdgeSwapRule(std::uint32_t color1, std::uint32_t color2, int tolerance)
+        : m_v1(color1), m_v2(color2), m_c1(channelsOf(color1)), m_c2(channelsOf(color2))
+    {
+        for (int i = 0; i < 3; ++i) {
+            m_d[i] = m_c2[i] - m_c1[i];
+            m_length2 += std::int64_t(m_d[i]) * m_d[i];
+        }
+        m_tolerance2 = std::int64_t(tolerance) * tolerance;
+        for (int i = 1; i < 3; ++i) {
+            if (std::abs(m_d[i]) > std::abs(m_d[m_axis]))
+                m_axis = i;
+        }
+        m_others = {(m_axis + 1) % 3, (m_axis + 2) % 3};
+    }
+
+    void operator()(std::uint8_t &b, std::uint8_t &g, std::uint8_t &r) const
+    {
+        const std::uint32_t v = r | (std::uint32_t(g) << 8) | (std::uint32_t(b) << 16);
+        Rgb out;
+        if (v == m_v1) {
+            out = m_c2;
+        } else if (v == m_v2) {
+            out = m_c1;
+        } else {
+            const Rgb p{r, g, b};
+            if (!within(p))
+                return;
+            out = mirror(p);
+            const bool inside = std::all_of(out.begin(), out.end(), [](int c) { return c >= 0 && c <= 255; });
+            // A mirror that is not itself mirrored back would break swapping
+            // twice: such a pixel stays. One beyond the cube is clamped.
+            if (inside && !within(out))
+                return;
+            for (int &c : out)
+                c = std::clamp(c, 0, 255);
+        }
+        r = std::uint8_t(out[0]);
+        g = std::uint8_t(out[1]);
+        b = std::uint8_t(out[2]);
+    }
+
+private:
+    using Rgb = std::array<int, 3>;  // red, green, blue
+
+    static Rgb channelsOf(std::uint32_t v) { return {int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF)}; }
+
+    // Distance to the segment at most the tolerance, in whole numbers.
+    bool within(const Rgb &p) const
+    {
+        std::int64_t along = 0, from1 = 0, from2 = 0;
+        for (int i = 0; i < 3; ++i) {
+            const std::int64_t v1 = p[i] - m_c1[i], v2 = p[i] - m_c2[i];
+            along += v1 * m_d[i];
+            from1 += v1 * v1;
+            from2 += v2 * v2;
+        }
+        if (along <= 0)
+            return from1 <= m_tolerance2;
+        if (along >= m_length2)
+            return from2 <= m_tolerance2;
+        return from1 * m_length2 - along * along <= m_tolerance2 * m_length2;
+    }
+
+    // How far a channel moves when the main channel is `main` (rounded).
+    int shear(int main, int channel) const
+    {
+        std::int64_t n = std::int64_t(m_d[channel]) * (main - m_c1[m_axis]);
+        std::int64_t d = m_d[m_axis];
+        if (d < 0) {
+            n = -n;
+            d = -d;
+        }
+        return int(roundDiv(n, d));
+    }
+
+    Rgb mirror(const Rgb &p) const
+    {
+        Rgb z = p;
+        std::int64_t across = 0;
+        for (const int i : m_others) {
+            z[i] = p[i] - shear(p[m_axis], i);
+            across += std::int64_t(z[i] - m_c1[i]) * m_d[i];
+        }
+        const auto flip = std::int64_t(m_c1[m_axis]) + m_c2[m_axis] - roundDiv(2 * m_d[m_axis] * across, m_length2);
+        Rgb q = z;
+        q[m_axis] = int(flip - p[m_axis]);
+        for (const int i : m_others)
+            q[i] = z[i] + shear(q[m_axis], i);
+        return q;
+    }
+
+    std::uint32_t m_v1, m_v2;
+    Rgb m_c1, m_c2, m_d{};
+    std::int64_t m_length2 = 0;
+    std::int64_t m_tolerance2 = 0;
+    int m_axis = 0;
+    std::array<int, 2> m_others{};
+};
+
+// Grayscale (and inverted grayscale) by a weighted sum, rounded to the
+// nearest value.
+struct WeightedGrayRule {
+    GrayFormulaInfo weights;
+    bool inverted;
+
+    void operator()(std::uint8_t &b, std::uint8_t &g, std::uint8_t &r) const
+    {
+        const unsigned y = (weights.red * r + weights.green * g + weights.blue * b + weights.total / 2) / weights.total;
+        b = g = r = std::uint8_t(inverted ? 255 - y : y);
+    }
+};
+
+// Calls visit with the rule of `mode` under `settings`: the rules above where
+// a setting asks for one, otherwise the mode's own rule.
+template <class Visit>
+void withRule(int mode, std::uint32_t c1, std::uint32_t c2, const ColorSettings &settings, Visit &&visit)
+{
+    // A colour with a non-zero top byte is no point of the cube: only the
+    // exact swap (which never finds it) applies.
+    if (mode == kModeSwap && settings.tolerance > 0 && c1 != c2 && c1 <= 0x00FFFFFF && c2 <= 0x00FFFFFF) {
+        visit(EdgeSwapRule(c1, c2, std::min(settings.tolerance, kMaxTolerance)));
+        return;
+    }
+    if ((mode == kModeGray || mode == kModeInvertGray) && settings.grayFormula != GrayFormula::Mean) {
+        visit(WeightedGrayRule{grayFormulaInfo(settings.grayFormula), mode == kModeInvertGray});
+        return;
+    }
+    withRule(ModeRules{}, mode, c1, c2, visit);
+}
+
 template <class Rule>
 std::uint32_t applyXrgb(const Rule &rule, std::uint32_t xrgb)
 {
@@ -181,12 +339,21 @@ std::uint32_t applyWide(const Rule &rule, const WideChannels &w, std::uint32_t v
         for (const Channel *c : channels)
             out |= channelBits(*c, maxOf(c->bits) - channelValue(*c, v));
         return out;
-    } else if constexpr (std::is_same_v<Rule, GrayRule> || std::is_same_v<Rule, InvertGrayRule>) {
-        std::uint64_t sum = 0;
-        for (const Channel *c : channels)
-            sum += rescale(channelValue(*c, v), c->bits, w.widest);
-        std::uint64_t y = sum / 3;
-        if constexpr (std::is_same_v<Rule, InvertGrayRule>)
+    } else if constexpr (std::is_same_v<Rule, GrayRule> || std::is_same_v<Rule, InvertGrayRule> ||
+                         std::is_same_v<Rule, WeightedGrayRule>) {
+        std::uint64_t at[3];
+        for (int i = 0; i < 3; ++i)
+            at[i] = rescale(channelValue(*channels[i], v), channels[i]->bits, w.widest);
+        std::uint64_t y = 0;
+        bool inverted = std::is_same_v<Rule, InvertGrayRule>;
+        if constexpr (std::is_same_v<Rule, WeightedGrayRule>) {
+            const GrayFormulaInfo &k = rule.weights;
+            y = (k.red * at[0] + k.green * at[1] + k.blue * at[2] + k.total / 2) / k.total;
+            inverted = rule.inverted;
+        } else {
+            y = (at[0] + at[1] + at[2]) / 3;
+        }
+        if (inverted)
             y = maxOf(w.widest) - y;
         std::uint32_t out = v & w.otherBits;
         for (const Channel *c : channels)
@@ -368,10 +535,15 @@ std::string modeName(int mode)
 
 void processColorsPlain(Bitmap &picture, int mode, ColorRef color1, ColorRef color2)
 {
+    processColorsPlainWith(picture, mode, color1, color2, ColorSettings{});
+}
+
+void processColorsPlainWith(Bitmap &picture, int mode, ColorRef color1, ColorRef color2, const ColorSettings &settings)
+{
     // Channels wider than 8 bits would lose their precision in the 24-bit
     // copy: they have one rule, at their own width.
     if (picture.raster() && hasWideChannels(*picture.raster())) {
-        processColors(picture, mode, color1, color2);
+        processColorsWith(picture, mode, color1, color2, settings);
         return;
     }
     const std::shared_ptr<const Raster> before = picture.raster() ? picture.raster()->clone() : nullptr;
@@ -382,7 +554,7 @@ void processColorsPlain(Bitmap &picture, int mode, ColorRef color1, ColorRef col
     copy.draw(0, 0, picture);
     std::vector<std::uint8_t> unchanged(std::size_t(copy.width()) * std::size_t(copy.height()));
     if (copy.height() > 0 && copy.width() > 0) {
-        withRule(ModeRules{}, mode, resolveColor(color1), resolveColor(color2), [&](const auto &rule) {
+        withRule(mode, resolveColor(color1), resolveColor(color2), settings, [&](const auto &rule) {
             for (int y = 0; y < copy.height(); ++y) {
                 std::uint8_t *line = copy.scanLine(y);
                 for (int x = 0; x < copy.width(); ++x) {
@@ -402,14 +574,19 @@ void processColorsPlain(Bitmap &picture, int mode, ColorRef color1, ColorRef col
 
 void processColors(Bitmap &picture, int mode, ColorRef color1, ColorRef color2)
 {
+    processColorsWith(picture, mode, color1, color2, ColorSettings{});
+}
+
+void processColorsWith(Bitmap &picture, int mode, ColorRef color1, ColorRef color2, const ColorSettings &settings)
+{
     if (picture.empty() || !picture.raster() || picture.width() == 0 || picture.height() == 0)
         return;
     if (!hasFastPath(*picture.raster())) {
-        processColorsPlain(picture, mode, color1, color2);
+        processColorsPlainWith(picture, mode, color1, color2, settings);
         return;
     }
     const std::shared_ptr<Raster> raster = picture.beginPixelChange();
-    withRule(ModeRules{}, mode, resolveColor(color1), resolveColor(color2), [&](const auto &rule) {
+    withRule(mode, resolveColor(color1), resolveColor(color2), settings, [&](const auto &rule) {
         switch (raster->bitsPerPixel()) {
         case 24:
             processRows<3>(*raster, rule);

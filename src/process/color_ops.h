@@ -24,4 +24,27 @@ void processColors(picture::Bitmap &picture, int mode, ColorRef color1, ColorRef
 // results wherever the format allows.
 void processColorsPlain(picture::Bitmap &picture, int mode, ColorRef color1, ColorRef color2);
 
+// Settings of the rules beyond the mode and the two colours; the defaults are
+// the rules as described, so a call without them is exactly the one above.
+struct ColorSettings {
+    // Swap only, 0..kMaxTolerance: a pixel other than colour 1 and colour 2
+    // that lies within this distance (in RGB, 8-bit channels) of the straight
+    // segment from colour 1 to colour 2, as does its mirror image, is
+    // mirrored along the segment: a pixel a quarter of the way from colour 1
+    // ends a quarter of the way from colour 2, keeping its offset from the
+    // segment to within a level. The mirror is exact in reverse, so swapping
+    // twice gives back every pixel whose mirror lies inside the RGB cube; a
+    // mirror beyond it is clamped to 0..255.
+    int tolerance = 0;
+    // The grayscale modes only.
+    GrayFormula grayFormula = kDefaultGrayFormula;
+};
+
+// processColors and processColorsPlain under these settings (names of their
+// own, so that the two above stay single functions whose address is taken).
+void processColorsWith(picture::Bitmap &picture, int mode, ColorRef color1, ColorRef color2,
+                       const ColorSettings &settings);
+void processColorsPlainWith(picture::Bitmap &picture, int mode, ColorRef color1, ColorRef color2,
+                            const ColorSettings &settings);
+
 }  // namespace tovi::process

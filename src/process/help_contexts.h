@@ -24,6 +24,9 @@ enum HelpContextNumber : int {
     kHelpContextMode = 1209,            // modeChange, modeInv, modeGray, modeInvGray, ColorProcRun
     kHelpContextEditUndo = 1210,        // EditUndo1
     kHelpContextEditRedo = 1211,        // EditRedo1
+    kHelpContextTolerance = 1212,       // ColorTolerance and its dialog
+    kHelpContextGrayFormula = 1213,     // GrayFormulaMean, GrayFormulaRec601, GrayFormulaRec709
+    kHelpContextZoom = 1401,            // ViewZoomIn, ViewZoomOut, ViewActualSize, ViewFitToWindow
     kHelpContextHelpOpen = 1301,        // HelpOpen
     kHelpContextHelpAbout = 1302,       // HelpAbout1
 };

@@ -243,6 +243,39 @@ TEST_F(ToviBatchTest, ModesAndColoursFromTheCommandLine)
     EXPECT_EQ(pixelsOf(name), test::bgrBytes({0x0A141E, 0x000000, 0xFFFFFF, 0xFFFFFE}));
 }
 
+TEST_F(ToviBatchTest, ToleranceAndGrayFormulaFromTheCommandLine)
+{
+    const auto name = add("p.bmp");
+    // Near white and the tinted dark gray are mirrored along white-black;
+    // swapping again gives the picture back.
+    auto result = runBatch({"--tolerance", "20", "-y", name});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "p.bmp\n");
+    EXPECT_EQ(pixelsOf(name), test::bgrBytes({0x000000, 0xFFFFFF, 0xE1EBF5, 0x010100}));
+    runBatch({"--tolerance=20", "-y", name});
+    EXPECT_EQ(pixelsOf(name), test::pixelBytes(samplePicture()));
+
+    result = runBatch({"--mode", "gray", "--gray", "rec601", "-y", name});
+    EXPECT_EQ(result.out, kTitle + folderLine() + "グレースケール化処理しました:\tp.bmp\n");
+    EXPECT_EQ(pixelsOf(name), test::bgrBytes({0xFFFFFF, 0x000000, 0x121212, 0xFFFFFF}));
+
+    // Out of range, unknown, or given with a mode it does nothing in.
+    const auto other = add("q.bmp");
+    for (const std::vector<std::string> &wrong :
+         std::vector<std::vector<std::string>>{{"--tolerance", "256", other}, {"--tolerance=-1", other},
+                                               {"--tolerance", "x", other}, {"--mode", "invert", "--tolerance", "5", other},
+                                               {"--gray", "rec2020", other}, {"--gray=rec709", other},
+                                               {"--mode", "swap", "--gray", "mean", other}}) {
+        result = runBatch(wrong);
+        EXPECT_EQ(result.status, 64) << wrong[0] << " " << wrong[1];
+        EXPECT_TRUE(result.err.starts_with("tovi-batch: ")) << wrong[0];
+    }
+    EXPECT_TRUE(unchanged(other));
+    const auto help = runBatch({"--help"});
+    for (const char *word : {"--tolerance", "--gray", "rec601", "rec709"})
+        EXPECT_NE(help.out.find(word), std::string::npos) << word;
+}
+
 TEST_F(ToviBatchTest, RelativeAndNonBmpNamesAreProcessedUnderTheirFullFolder)
 {
     const auto name = add("sub/picture.dat");

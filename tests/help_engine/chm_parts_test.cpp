@@ -203,7 +203,8 @@ TEST_F(CompiledHelpFile, MapsExactlyTheProgramsContextNumbers)
         EXPECT_TRUE(file->contains(page)) << page.toStdString();
     }
     EXPECT_EQ(numbers, (std::vector<std::uint32_t>{1000, 1101, 1102, 1103, 1104, 1201, 1202, 1203, 1204, 1205,
-                                                   1206, 1207, 1208, 1209, 1210, 1211, 1301, 1302}));
+                                                   1206, 1207, 1208, 1209, 1210, 1211, 1212, 1213, 1301, 1302,
+                                                   1401}));
     EXPECT_EQ(file->pageForContext(1203), QStringLiteral("/color_pick.htm"));
     EXPECT_EQ(file->pageForContext(0), QString());
 }

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <random>
+#include <set>
 
 #include "picture/bitmap.h"
 #include "platform/system_colors.h"
@@ -380,6 +384,12 @@ TEST(Formats, AlphaIsKeptAndWideChannelsKeepTheirPrecision)
         Bitmap invertGray = maskedPicture(32, m1010102, values);
         process(invertGray, kModeInvertGray, 0, 0);
         EXPECT_EQ(valueAt(invertGray, 2), pack(3, 1017, 1017, 1017));
+        // A weighted gray at 10 bits too: 0.2126 * 1 + 0.7152 * 2 + 0.0722 * 1021, rounded.
+        Bitmap weighted = maskedPicture(32, m1010102, values);
+        ColorSettings rec709;
+        rec709.grayFormula = GrayFormula::Rec709;
+        (process == &processColors ? processColorsWith : processColorsPlainWith)(weighted, kModeGray, 0, 0, rec709);
+        EXPECT_EQ(valueAt(weighted, 0), pack(1, 75, 75, 75));
         // Neither colour is in the picture: every pixel keeps its bits.
         Bitmap swapped = maskedPicture(32, m1010102, values);
         process(swapped, kModeSwap, rgb(255, 255, 255), rgb(0, 0, 0));
@@ -402,3 +412,248 @@ TEST(Formats, AlphaIsKeptAndWideChannelsKeepTheirPrecision)
 
 }  // namespace
 
+// ---------------------------------------------------------------------------
+// The settings beyond mode and colours: the swap's tolerance and the gray
+// formulas.
+
+namespace {
+
+struct SettingsCase {
+    const char *name;
+    int mode;
+    ColorSettings settings;
+};
+
+const SettingsCase kSettingsCases[] = {
+    {"tolerance40", kModeSwap, {40, GrayFormula::Mean}},
+    {"tolerance255", kModeSwap, {255, GrayFormula::Mean}},
+    {"gray601", kModeGray, {0, GrayFormula::Rec601}},
+    {"gray709", kModeGray, {0, GrayFormula::Rec709}},
+    {"invertGray601", kModeInvertGray, {0, GrayFormula::Rec601}},
+    {"invertGray709", kModeInvertGray, {0, GrayFormula::Rec709}},
+};
+
+class FastPathsWithSettings : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(FastPathsWithSettings, MatchThePlainPipelineByteForByte)
+{
+    const Layout &l = kLayouts[std::get<0>(GetParam())];
+    const SettingsCase &s = kSettingsCases[std::get<1>(GetParam())];
+    std::mt19937 rng(unsigned(std::get<1>(GetParam()) * 100 + std::get<0>(GetParam())));
+    for (const int w : {1, 3, 8, 13, 33}) {
+        const int h = 1 + w % 4;
+        Bitmap fast = randomPicture(l, w, h, w % 2 == 0, rng);
+        Bitmap plain = fast;
+        plain.scanLine(0);
+        const ColorRef c1 = fast.pixel(0, 0), c2 = fast.pixel(w - 1, h - 1);
+        processColorsWith(fast, s.mode, c1, c2, s.settings);
+        processColorsPlainWith(plain, s.mode, c1, c2, s.settings);
+        ASSERT_EQ(bytesOf(fast), bytesOf(plain)) << l.name << " " << s.name << " " << w << "x" << h;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, FastPathsWithSettings,
+                         ::testing::Combine(::testing::Range(0, int(std::size(kLayouts))),
+                                            ::testing::Range(0, int(std::size(kSettingsCases)))),
+                         [](const auto &info) {
+                             return std::string(kLayouts[std::get<0>(info.param)].name) + "_" +
+                                    kSettingsCases[std::get<1>(info.param)].name;
+                         });
+
+TEST(GrayFormulas, KnownColoursGiveTheirExactGrays)
+{
+    // red, green, blue, near white, and two mixed colours.
+    const std::initializer_list<ColorRef> colours = {rgb(255, 0, 0),     rgb(0, 255, 0),   rgb(0, 0, 255),
+                                                     rgb(255, 255, 254), rgb(10, 200, 30), rgb(128, 64, 32)};
+    const std::map<GrayFormula, std::vector<unsigned>> grays = {
+        {GrayFormula::Mean, {85, 85, 85, 254, 80, 74}},
+        {GrayFormula::Rec601, {76, 150, 29, 255, 124, 79}},
+        {GrayFormula::Rec709, {54, 182, 18, 255, 147, 75}},
+    };
+    for (const auto &[formula, expected] : grays) {
+        // Through the fast path and the plain pipeline (which agree on every
+        // format, above).
+        for (const auto process : {&processColorsWith, &processColorsPlainWith}) {
+            for (const int mode : {int(kModeGray), int(kModeInvertGray)}) {
+                Bitmap b = picture24(colours);
+                process(b, mode, 0, 0, ColorSettings{0, formula});
+                for (std::size_t i = 0; i < colours.size(); ++i) {
+                    const unsigned y = mode == kModeGray ? expected[i] : 255 - expected[i];
+                    EXPECT_EQ(b.pixel(int(i), 0), rgb(y, y, y))
+                        << grayFormulaInfo(formula).commandName << " mode " << mode << " colour " << i;
+                }
+            }
+        }
+    }
+    // The plain mean with the settings left alone is the described rule.
+    Bitmap b = picture24({rgb(255, 255, 254)});
+    processColorsWith(b, kModeGray, 0, 0, ColorSettings{});
+    EXPECT_EQ(b.pixel(0, 0), rgb(254, 254, 254));
+}
+
+// White text on black, anti-aliased: a disc whose edge pixels
+// take the covered share of white, some with the tint a sub-pixel renderer
+// gives them.
+Bitmap antiAliasedText()
+{
+    const int size = 16;
+    Bitmap b;
+    b.setPixelFormat(PixelFormat::Bit24);
+    b.setWidth(size);
+    b.setHeight(size);
+    for (int y = 0; y < size; ++y) {
+        std::uint8_t *row = b.scanLine(y);
+        for (int x = 0; x < size; ++x) {
+            int covered = 0;
+            for (int sy = 0; sy < 8; ++sy) {
+                for (int sx = 0; sx < 8; ++sx) {
+                    const double dx = x + (sx + 0.5) / 8 - 7.7, dy = y + (sy + 0.5) / 8 - 8.3;
+                    covered += dx * dx + dy * dy <= 5.6 * 5.6 ? 1 : 0;
+                }
+            }
+            const int v = covered * 255 / 64;
+            const int tint = (v >= 6 && v <= 249 && x > 8) ? 6 : 0;
+            row[3 * x] = std::uint8_t(v - tint);      // blue
+            row[3 * x + 1] = std::uint8_t(v);         // green
+            row[3 * x + 2] = std::uint8_t(v + tint);  // red
+        }
+    }
+    return b;
+}
+
+TEST(SwapTolerance, MirrorsAntiAliasedEdgesAndSwapsBackByteForByte)
+{
+    const ColorRef white = rgb(255, 255, 255), black = rgb(0, 0, 0);
+    const Bitmap original = antiAliasedText();
+    std::set<ColorRef> edges;
+    for (int y = 0; y < original.height(); ++y) {
+        for (int x = 0; x < original.width(); ++x) {
+            if (original.pixel(x, y) != white && original.pixel(x, y) != black)
+                edges.insert(original.pixel(x, y));
+        }
+    }
+    ASSERT_GT(edges.size(), 10u);
+
+    // Tolerance 0: the exact swap, the edges keep their colours.
+    Bitmap exact = original;
+    processColorsWith(exact, kModeSwap, white, black, ColorSettings{0, GrayFormula::Mean});
+    Bitmap described = original;
+    processColors(described, kModeSwap, white, black);
+    EXPECT_EQ(bytesOf(exact), bytesOf(described));
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            const ColorRef c = original.pixel(x, y);
+            EXPECT_EQ(exact.pixel(x, y), c == white ? black : c == black ? white : c);
+        }
+    }
+
+    // A tolerance covering them: a gray v becomes 255 - v, a tinted one
+    // keeps its tint (red up, blue down by 6) around its mirrored gray.
+    Bitmap mirrored = original;
+    processColorsWith(mirrored, kModeSwap, white, black, ColorSettings{12, GrayFormula::Mean});
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const ColorRef c = original.pixel(x, y);
+            const unsigned v = platform::greenOf(c), m = 255 - v;
+            const ColorRef expected = platform::redOf(c) == v ? rgb(m, m, m) : rgb(m + 6, m, m - 6);
+            ASSERT_EQ(mirrored.pixel(x, y), expected) << x << "," << y;
+        }
+    Bitmap back = mirrored;
+    processColorsWith(back, kModeSwap, white, black, ColorSettings{12, GrayFormula::Mean});
+    EXPECT_EQ(bytesOf(back), bytesOf(original));
+
+    // The same picture paletted (its colours and their mirrors in the
+    // palette) gives the same colours.
+    std::vector<ColorRef> table(edges.begin(), edges.end());
+    table.push_back(white);
+    table.push_back(black);
+    for (ColorRef c : edges) {
+        Bitmap one = picture24({c});
+        processColorsWith(one, kModeSwap, white, black, ColorSettings{12, GrayFormula::Mean});
+        table.push_back(one.pixel(0, 0));
+    }
+    std::sort(table.begin(), table.end());
+    table.erase(std::unique(table.begin(), table.end()), table.end());
+    ASSERT_LE(table.size(), 256u);
+    platform::ColorTable entries;
+    for (ColorRef c : table)
+        entries.push_back({std::uint8_t(platform::blueOf(c)), std::uint8_t(platform::greenOf(c)),
+                           std::uint8_t(platform::redOf(c)), 0});
+    platform::BitmapInfoHeader header;
+    header.size = 40;
+    header.width = 16;
+    header.height = 16;
+    header.planes = 1;
+    header.bitCount = 8;
+    Bitmap::Content content;
+    content.raster = platform::Raster::createIndependent(header, nullptr, entries);
+    content.header = content.raster->header();
+    Bitmap paletted;
+    paletted.assign(std::move(content));
+    paletted.draw(0, 0, original);
+    for (const auto process : {&processColorsWith, &processColorsPlainWith}) {
+        Bitmap p = paletted;
+        process(p, kModeSwap, white, black, ColorSettings{12, GrayFormula::Mean});
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                ASSERT_EQ(p.pixel(x, y), mirrored.pixel(x, y)) << x << "," << y;
+    }
+}
+
+TEST(SwapTolerance, MirrorsAlongAnySegmentAndLeavesOtherColoursAlone)
+{
+    // Dark blue on yellow: a quarter of the way from one ends a quarter of
+    // the way from the other, its offset from the segment kept within a level.
+    const ColorRef c1 = rgb(250, 220, 40), c2 = rgb(20, 30, 120);
+    const ColorRef quarter = rgb(195, 175, 63), far = rgb(0, 255, 0);
+    Bitmap b = picture24({c1, c2, quarter, far});
+    processColorsWith(b, kModeSwap, c1, c2, ColorSettings{20, GrayFormula::Mean});
+    EXPECT_EQ(b.pixel(0, 0), c2);
+    EXPECT_EQ(b.pixel(1, 0), c1);
+    // The exact mirror: p + (1 - 2t)(c2 - c1), t the share of the way.
+    const std::array<double, 3> p{195, 175, 63}, a{250, 220, 40}, d{20 - 250, 30 - 220, 120 - 40};
+    const double t = ((p[0] - a[0]) * d[0] + (p[1] - a[1]) * d[1] + (p[2] - a[2]) * d[2]) /
+                     (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    ASSERT_NEAR(t, 0.25, 0.02);
+    const ColorRef got = b.pixel(2, 0);
+    const unsigned channels[3] = {platform::redOf(got), platform::greenOf(got), platform::blueOf(got)};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_LE(std::abs(channels[i] - (p[std::size_t(i)] + (1 - 2 * t) * d[std::size_t(i)])), 1.0) << i;
+    EXPECT_EQ(b.pixel(3, 0), far);
+    processColorsWith(b, kModeSwap, c1, c2, ColorSettings{20, GrayFormula::Mean});
+    EXPECT_EQ(b.pixel(2, 0), quarter);
+
+    // Every colour of a coarse grid swapped twice comes back, except where
+    // the mirror had to be clamped into the cube.
+    std::vector<ColorRef> grid;
+    for (unsigned r = 0; r < 256; r += 15)
+        for (unsigned g = 0; g < 256; g += 15)
+            for (unsigned bl = 0; bl < 256; bl += 15)
+                grid.push_back(rgb(r, g, bl));
+    Bitmap all;
+    all.setPixelFormat(PixelFormat::Bit24);
+    all.setWidth(int(grid.size()));
+    all.setHeight(1);
+    for (std::size_t i = 0; i < grid.size(); ++i) {
+        all.scanLine(0)[3 * i] = std::uint8_t(platform::blueOf(grid[i]));
+        all.scanLine(0)[3 * i + 1] = std::uint8_t(platform::greenOf(grid[i]));
+        all.scanLine(0)[3 * i + 2] = std::uint8_t(platform::redOf(grid[i]));
+    }
+    Bitmap once = all;
+    processColorsWith(once, kModeSwap, c1, c2, ColorSettings{60, GrayFormula::Mean});
+    Bitmap twice = once;
+    processColorsWith(twice, kModeSwap, c1, c2, ColorSettings{60, GrayFormula::Mean});
+    int changed = 0;
+    for (int i = 0; i < all.width(); ++i) {
+        const ColorRef o = once.pixel(i, 0);
+        const bool clamped = std::min({platform::redOf(o), platform::greenOf(o), platform::blueOf(o)}) == 0 ||
+                             std::max({platform::redOf(o), platform::greenOf(o), platform::blueOf(o)}) == 255;
+        changed += o != all.pixel(i, 0) ? 1 : 0;
+        if (!clamped) {
+            ASSERT_EQ(twice.pixel(i, 0), all.pixel(i, 0)) << i;
+        }
+    }
+    EXPECT_GT(changed, 100);
+}
+
+}  // namespace

@@ -8,8 +8,10 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOption>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/pixel_codec.h"
 #include "platform/system_colors.h"
@@ -332,11 +334,93 @@ void TImage::pictureChanged()
     const QSize size = bmp ? QSize(bmp->width(), bmp->height()) : QSize();
     m_tileColumns = (size.width() + kTileSize - 1) / kTileSize;
     m_tiles.resize(std::size_t(m_tileColumns) * std::size_t((size.height() + kTileSize - 1) / kTileSize));
-    if (size != this->size())
-        resize(size);
+    if (scaledSize() != this->size())
+        resize(scaledSize());
     if (onLayoutChange)
         onLayoutChange();
     update();
+}
+
+QSize TImage::scaledSize() const
+{
+    const picture::Bitmap *bmp = bitmap();
+    const QSize size = bmp ? QSize(bmp->width(), bmp->height()) : QSize();
+    if (m_scale == 1.0 || size.isEmpty())
+        return size;
+    return QSize(std::max(1, int(std::lround(size.width() * m_scale))),
+                 std::max(1, int(std::lround(size.height() * m_scale))));
+}
+
+void TImage::setScale(double scale)
+{
+    if (scale == m_scale)
+        return;
+    m_scale = scale;
+    if (scaledSize() != size())
+        resize(scaledSize());
+    if (onLayoutChange)
+        onLayoutChange();
+    update();
+}
+
+int TImage::sourceIndex(int screen, int pictureSize) const
+{
+    // The picture pixel under the screen pixel's centre.
+    const auto index = int(std::floor((screen + 0.5) / m_scale));
+    return std::clamp(index, 0, pictureSize - 1);
+}
+
+QPoint TImage::pictureAt(const QPoint &pos) const
+{
+    if (m_scale == 1.0)
+        return pos;
+    const picture::Bitmap *bmp = bitmap();
+    if (!bmp)
+        return pos;
+    // Inside the control every point shows a pixel (the last row and column
+    // may be cut short by the rounded size); outside it lies beyond them.
+    const auto map = [&](int screen, int extent, int pictureSize) {
+        if (screen < 0)
+            return -1;
+        if (screen >= extent)
+            return pictureSize;
+        return sourceIndex(screen, pictureSize);
+    };
+    return QPoint(map(pos.x(), width(), bmp->width()), map(pos.y(), height(), bmp->height()));
+}
+
+void TImage::paintScaled(QPainter &painter, const QRect &exposed)
+{
+    const picture::Bitmap *bmp = bitmap();
+    const platform::Raster &source = *bmp->raster();
+    QImage shown(exposed.size(), QImage::Format_RGB32);
+    std::vector<int> columns(std::size_t(exposed.width()));
+    for (int x = 0; x < exposed.width(); ++x)
+        columns[std::size_t(x)] = sourceIndex(exposed.left() + x, source.width());
+    // Zoomed in, the few pixels in view come from the display tiles; zoomed
+    // out, they are read straight from the picture, so that a large picture
+    // seen whole is never converted as a whole.
+    const platform::PixelDecoder decoder(source, bmp->brushColor(), bmp->textColor());
+    for (int y = 0; y < exposed.height(); ++y) {
+        const int sy = sourceIndex(exposed.top() + y, source.height());
+        auto *out = reinterpret_cast<std::uint32_t *>(shown.scanLine(y));
+        if (m_scale >= 1.0) {
+            const int row = sy / kTileSize;
+            const int tileY = sy % kTileSize;
+            for (int x = 0; x < exposed.width(); ++x) {
+                const int sx = columns[std::size_t(x)];
+                const QImage &t = tile(sx / kTileSize, row);
+                out[x] = reinterpret_cast<const std::uint32_t *>(t.constScanLine(tileY))[sx % kTileSize];
+            }
+        } else {
+            const std::uint8_t *line = source.scanLine(sy);
+            for (int x = 0; x < exposed.width(); ++x) {
+                decoder.decode(line, columns[std::size_t(x)], 1, out + x);
+                out[x] |= 0xFF000000u;
+            }
+        }
+    }
+    painter.drawImage(exposed.topLeft(), shown);
 }
 
 int TImage::convertedTiles() const
@@ -381,7 +465,9 @@ void TImage::paintEvent(QPaintEvent *event)
     const picture::Bitmap *bmp = bitmap();
     const QRect exposed = event->rect() & rect();
     const platform::Raster *source = bmp ? bmp->raster() : nullptr;
-    if (source && source->width() == width() && source->height() == height() && !m_tiles.empty()) {
+    if (source && m_scale != 1.0 && !m_tiles.empty() && !exposed.isEmpty()) {
+        paintScaled(p, exposed);
+    } else if (source && source->width() == width() && source->height() == height() && !m_tiles.empty()) {
         for (int row = exposed.top() / kTileSize; row <= exposed.bottom() / kTileSize; ++row) {
             for (int column = exposed.left() / kTileSize; column <= exposed.right() / kTileSize; ++column) {
                 const QRect bounds(column * kTileSize, row * kTileSize, kTileSize, kTileSize);
@@ -451,6 +537,21 @@ void TScrollBox::resizeEvent(QResizeEvent *event)
 {
     QScrollArea::resizeEvent(event);
     updateRange();
+}
+
+void TScrollBox::wheelEvent(QWheelEvent *event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier) || !onZoomWheel) {
+        QScrollArea::wheelEvent(event);
+        return;
+    }
+    event->accept();
+    // One notch is one step; finer wheels add up to one.
+    m_zoomWheel += event->angleDelta().y();
+    const int steps = m_zoomWheel / QWheelEvent::DefaultDeltasPerStep;
+    m_zoomWheel -= steps * QWheelEvent::DefaultDeltasPerStep;
+    if (steps != 0)
+        onZoomWheel(steps, event->position().toPoint());
 }
 
 }  // namespace tovi::ui

@@ -192,6 +192,16 @@ public:
     // How many display tiles are held now (converted since the last change).
     int convertedTiles() const;
 
+    // The zoom: screen pixels per picture pixel, 1 (the natural size) unless
+    // the view is zoomed. Zoomed, each screen pixel shows the picture pixel
+    // its centre falls on (a zoomed-in pixel is a clean square), and the
+    // control's size is the picture's size times the zoom, rounded.
+    double scale() const { return m_scale; }
+    void setScale(double scale);
+    // The picture pixel shown at a point of the control; a point beyond the
+    // control's edges gives one beyond the picture's.
+    QPoint pictureAt(const QPoint &pos) const;
+
     std::function<void(QMouseEvent *)> onMouseDown;
     std::function<void(QMouseEvent *)> onMouseMove;
     std::function<void(QMouseEvent *)> onMouseUp;
@@ -210,10 +220,14 @@ protected:
 private:
     void pictureChanged();
     const QImage &tile(int column, int row);
+    QSize scaledSize() const;
+    int sourceIndex(int screen, int pictureSize) const;
+    void paintScaled(QPainter &painter, const QRect &exposed);
 
     picture::Picture m_picture;
     std::vector<QImage> m_tiles;  // row by row; null until converted
     int m_tileColumns = 0;
+    double m_scale = 1.0;
 };
 
 // The scroll area: the background painter fills, in each direction, the
@@ -226,13 +240,18 @@ public:
     TImage *image() const { return m_image; }
     void updateRange();
     QSize scrollRange() const;
+    // Ctrl with the wheel: whole steps of zoom (positive: in), at a point of
+    // the viewport. Without a handler the wheel only scrolls.
+    std::function<void(int steps, const QPoint &at)> onZoomWheel;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
     TPaintBox *m_paintBox;
     TImage *m_image;
+    int m_zoomWheel = 0;  // wheel turned with Ctrl, short of a whole step
 };
 
 }  // namespace tovi::ui

@@ -5,6 +5,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -92,6 +93,10 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
     StatusBar->setFixedHeight(kStatusBarHeight);
     setStatusBar(StatusBar);
+    SettingsLabel = new QLabel(StatusBar);
+    SettingsLabel->setObjectName(QStringLiteral("SettingsLabel"));
+    StatusBar->addPermanentWidget(SettingsLabel);
+    SettingsLabel->hide();
 
     FormCreate(arguments);
 }
@@ -144,6 +149,8 @@ void TMainForm::createMenus()
     ModeChangeMenu = addMenu(EditMenu, "ModeChangeMenu", QStringLiteral("モード変更"), QString());
     for (const process::ModeInfo &mode : process::kModes)
         ModeChangeMenu->addAction(modeAction(mode.code));
+
+    createSettingsMenus(addMenu);
 
     HelpMenu = addMenu(nullptr, "HelpMenu", QStringLiteral("ヘルプ(&H)"), QStringLiteral("ヘルプトピック"));
     HelpMenu->addAction(HelpOpen);
@@ -237,6 +244,7 @@ void TMainForm::createView()
     Image1->onMouseDown = [this](QMouseEvent *e) { Image1MouseDown(e->button(), e->position().toPoint()); };
     Image1->onMouseMove = [this](QMouseEvent *e) { Image1MouseMove(e->position().toPoint()); };
     Image1->onMouseUp = [this](QMouseEvent *e) { Image1MouseUp(e->button(), e->position().toPoint()); };
+    ScrollBox1->onZoomWheel = [this](int steps, const QPoint &at) { runGuarded([&] { zoomBy(steps, at); }); };
 }
 
 void TMainForm::FormCreate(const QStringList &arguments)

@@ -13,22 +13,27 @@
 //   main_form_about.cpp    the about box command
 //   main_form_help.cpp     the help command and help requests
 //   main_form_undo.cpp     undo and redo of the colour commands and paste
+//   main_form_settings.cpp the swap's tolerance and the gray formula
+//   main_form_zoom.cpp     zooming the picture view
 
 #include <QMainWindow>
 #include <QStringList>
 
 #include <array>
 #include <functional>
+#include <optional>
 
 #include "picture/bitmap.h"
 #include "picture/pixel_format.h"
 #include "platform/raster.h"
 #include "process/color_modes.h"
+#include "process/color_ops.h"
 #include "ui/main/controls.h"
 #include "ui/main/image_list.h"
 #include "ui/main/undo_history.h"
 
 class QActionGroup;
+class QLabel;
 class QMargins;
 class QMenu;
 class QMenuBar;
@@ -51,10 +56,16 @@ public:
         *ColorSelect1, *modeChange, *modeInv, *modeGray, *modeInvGray, *ColorSelectAction1, *ColorSelectAction2,
         *EditCopy1, *EditPaste1, *ColorChange, *SelectPictures, *HelpOpen, *ColorInv, *ColorGray, *ColorInvGray;
     TAction *EditUndo1, *EditRedo1;
+    // Additions: the swap's tolerance, the gray formulas (a radio group) and
+    // the zoom of the view.
+    TAction *ColorTolerance, *GrayFormulaMean, *GrayFormulaRec601, *GrayFormulaRec709;
+    TAction *ViewZoomIn, *ViewZoomOut, *ViewActualSize, *ViewFitToWindow;
     QActionGroup *RadioGroup1;
+    QActionGroup *GrayFormulaGroup;
 
     QMenuBar *MainMenu1;
     QMenu *FileMenu, *EditMenu, *ModeChangeMenu, *HelpMenu;
+    QMenu *ProcessMenu, *GrayFormulaMenu, *ViewMenu;
     QMenu *ModeMenu;
 
     TToolBar *ToolBar1;
@@ -70,6 +81,9 @@ public:
     TImage *Image1;
 
     QStatusBar *StatusBar;
+    // At the status bar's right: the tolerance when it is on and the zoom
+    // when it is not 100 %; hidden otherwise.
+    QLabel *SettingsLabel;
 
     // --- State --------------------------------------------------------------
     QString fileName() const { return FileName; }
@@ -88,6 +102,21 @@ public:
     bool pickDragging() const { return PickDragging; }
     int pickTarget() const { return PickTarget; }
     ColorRef pickSavedColor() const { return PickSavedColor; }
+    // The swap's tolerance (0: the exact swap) and the gray formula that the
+    // processing commands and the batch run apply.
+    int tolerance() const { return m_tolerance; }
+    void setTolerance(int tolerance);
+    process::GrayFormula grayFormula() const { return m_grayFormula; }
+    void setGrayFormula(process::GrayFormula formula);
+    process::ColorSettings colorSettings() const { return {m_tolerance, m_grayFormula}; }
+    // The view's zoom (1: the natural size). `anchor` is the viewport point
+    // that keeps showing the same picture point; the viewport's centre when
+    // none is given.
+    double zoom() const;
+    void setZoom(double zoom, std::optional<QPoint> anchor = std::nullopt);
+    void zoomBy(int steps, std::optional<QPoint> anchor = std::nullopt);
+    // The zoom at which the picture fits in the view (1 for one that fits).
+    double fitZoom() const;
     // The file names the open and save dialogs start on.
     QString openDialogFileName() const { return m_openDialogFileName; }
     void setOpenDialogFileName(const QString &name) { m_openDialogFileName = name; }
@@ -186,6 +215,11 @@ private:
     UndoHistory::Step currentStep();
     void restoreStep(const UndoHistory::Step &step);
     void createUndoActions();
+    void createSettingsActions();
+    void createZoomActions();
+    void createSettingsMenus(const std::function<QMenu *(QMenu *, const char *, const QString &, const QString &)> &addMenu);
+    void ColorToleranceExecute();
+    void updateSettingsLabel();
     void selectColor(TColorPanel *panel);
     TAction *newAction(const QString &name, const QString &category, const QString &caption, int glyph,
                        int helpContext, const QString &hint, std::function<void()> handler);
@@ -209,6 +243,8 @@ private:
     std::array<QColor, 16> m_customColors;
     std::function<void()> m_helpOpenHandler;
     UndoHistory m_undoHistory;
+    int m_tolerance = 0;
+    process::GrayFormula m_grayFormula = process::kDefaultGrayFormula;
 };
 
 }  // namespace tovi::ui

@@ -112,6 +112,8 @@ void TMainForm::createActions()
     }
     EditPaste1->onUpdate = [this] { EditPaste1Update(); };
     createUndoActions();
+    createSettingsActions();
+    createZoomActions();
 }
 
 bool TMainForm::ActionList1Update(TAction *)
@@ -213,7 +215,7 @@ void TMainForm::SetProcMode(TAction *modeAction)
 
 void TMainForm::ProcessColors(picture::Bitmap &picture, int mode)
 {
-    process::processColors(picture, mode, ColorPanel1->color(), ColorPanel2->color());
+    process::processColorsWith(picture, mode, ColorPanel1->color(), ColorPanel2->color(), colorSettings());
 }
 
 void TMainForm::runProcess(int mode)

@@ -21,7 +21,10 @@ void TMainForm::SelectPicturesAccept(const QStringList &fileNames)
 
 void TMainForm::BatchProcess(const QStringList &fileNames)
 {
-    batchProcessWithWindows(this, fileNames, {currentMode(), color1(), color2()});
+    process::BatchSettings settings{currentMode(), color1(), color2()};
+    settings.tolerance = m_tolerance;
+    settings.grayFormula = m_grayFormula;
+    batchProcessWithWindows(this, fileNames, settings);
 }
 
 }  // namespace tovi::ui

@@ -41,6 +41,8 @@ void TMainForm::ShowPicture()
     // Taking the bitmap view turns an icon or metafile into an empty bitmap.
     const QString formatName = PixelFormatName(Image1->picture().bitmap().pixelFormat());
     StaticText1->setLook(formatName, background, text);
+    // A new picture shows at its natural size.
+    setZoom(1);
     Image1->show();
     PaintBox1->repaint();
 }
@@ -48,6 +50,7 @@ void TMainForm::ShowPicture()
 void TMainForm::NoSupportGraphic()
 {
     Image1->hide();
+    setZoom(1);
     StaticText1->setLook(QStringLiteral("未サポートフォーマット"), systemQColor(platform::kColorBtnFace),
                          systemQColor(platform::kColorBtnText));
 }
@@ -118,16 +121,20 @@ void TMainForm::Image1MouseDown(Qt::MouseButton button, const QPoint &pos)
     if (!Picking || button != Qt::LeftButton)
         return;
     PickDragging = true;
+    // The pixel shown under the pointer, at any zoom.
+    const QPoint at = Image1->pictureAt(pos);
     if (const picture::Bitmap *bitmap = Image1->bitmap())
-        setTargetColor(bitmap->pixel(pos.x(), pos.y()));
+        setTargetColor(bitmap->pixel(at.x(), at.y()));
 }
 
 void TMainForm::Image1MouseMove(const QPoint &pos)
 {
     if (!Picking || !PickDragging)
         return;
+    // The pixel shown under the pointer, at any zoom.
+    const QPoint at = Image1->pictureAt(pos);
     if (const picture::Bitmap *bitmap = Image1->bitmap())
-        setTargetColor(bitmap->pixel(pos.x(), pos.y()));
+        setTargetColor(bitmap->pixel(at.x(), at.y()));
 }
 
 void TMainForm::Image1MouseUp(Qt::MouseButton button, const QPoint &)

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
 
@@ -67,6 +68,22 @@ TEST(ActionTable, EveryActionAsStored)
          "元に戻す|直前の色の変更または貼り付けを取り消す"},
         {"EditRedo1", "編集", "やり直し(&R)", QKeySequence(Qt::CTRL | Qt::Key_Y), -1, 1211, false,
          "やり直し|取り消した色の変更または貼り付けをもう一度行う"},
+        // Additions: the swap's tolerance, the gray formulas and the zoom.
+        {"ColorTolerance", "処理", "許容差(&T)...", {}, -1, 1212, true,
+         "許容差|色交換で、色1と色2の間の色 (アンチエイリアスの縁) も反対側へ写す範囲を設定する"},
+        {"GrayFormulaMean", "処理", "単純平均(&M)", {}, -1, 1213, true, "単純平均|赤・緑・青の単純な平均を灰色の明るさにする"},
+        {"GrayFormulaRec601", "処理", "BT.601 の輝度(&6)", {}, -1, 1213, true,
+         "BT.601|0.299 R + 0.587 G + 0.114 B (見た目の明るさ) を灰色の明るさにする"},
+        {"GrayFormulaRec709", "処理", "BT.709 の輝度(&7)", {}, -1, 1213, true,
+         "BT.709|0.2126 R + 0.7152 G + 0.0722 B (sRGB の明るさ) を灰色の明るさにする"},
+        {"ViewZoomIn", "表示", "拡大(&I)", QKeySequence(Qt::CTRL | Qt::Key_Plus), -1, 1401, false,
+         "拡大|画像を拡大して表示する (Ctrl+ホイール)"},
+        {"ViewZoomOut", "表示", "縮小(&O)", QKeySequence(Qt::CTRL | Qt::Key_Minus), -1, 1401, false,
+         "縮小|画像を縮小して表示する (Ctrl+ホイール)"},
+        {"ViewActualSize", "表示", "実際のサイズ(&A)", QKeySequence(Qt::CTRL | Qt::Key_0), -1, 1401, false,
+         "実際のサイズ|画像を 100% で表示する"},
+        {"ViewFitToWindow", "表示", "ウィンドウに合わせる(&W)", {}, -1, 1401, false,
+         "ウィンドウに合わせる|大きな画像をウィンドウに収まるように縮小して表示する"},
     };
     // Before the first idle pass the actions hold their stored state.
     ui::TMainForm form;
@@ -84,7 +101,8 @@ TEST(ActionTable, EveryActionAsStored)
         EXPECT_EQ(a->icon().isNull(), row.glyph < 0);
         EXPECT_EQ(a->helpContext(), row.help);
         EXPECT_EQ(a->isEnabled(), row.enabled);
-        EXPECT_FALSE(a->isChecked());
+        // The plain mean is the gray formula at start; nothing else is checked.
+        EXPECT_EQ(a->isChecked(), a == form.GrayFormulaMean);
         EXPECT_EQ(a->hint(), QString::fromUtf8(row.hint));
     }
     for (const TAction *a : {form.ColorProcRun, form.ColorSelect1, form.modeInv, form.modeGray, form.modeInvGray,
@@ -254,7 +272,8 @@ TEST_F(Modes, ChoosingGrayscaleFromTheDropDownChangesTheRunButtonOnly)
     // Choosing a mode processes nothing, and no mode action is checked.
     EXPECT_EQ(pixels(form), kFour);
     for (TAction *a : {form.modeChange, form.modeInv, form.modeGray, form.modeInvGray})
-        EXPECT_FALSE(a->isChecked());
+        // The plain mean is the gray formula at start; nothing else is checked.
+        EXPECT_EQ(a->isChecked(), a == form.GrayFormulaMean);
 
     QTest::mouseClick(form.ToolButton7, Qt::LeftButton, {}, QPoint(8, 10));
     settle();
@@ -490,6 +509,70 @@ TEST_F(ColorSelection, CustomColoursStartUnsetAndAreKeptWhenConfirmed)
     EXPECT_EQ(seen, QColor(Qt::white));
     EXPECT_EQ(seenAfterConfirm, QColor(Qt::red));
     EXPECT_EQ(seenAfterCancel, QColor(Qt::red));
+}
+
+}  // namespace
+}  // namespace tovi::test
+
+namespace tovi::test {
+namespace {
+
+// ---------------------------------------------------------------------------
+// The processing menu's settings: the swap's tolerance and the gray formula.
+
+using ProcessSettings = MainFormTest;
+
+TEST_F(ProcessSettings, ToleranceDialogSetsTheSwapsToleranceAndTheStatusBarShowsIt)
+{
+    // White, black, near white (mirrored to near black at a tolerance) and red.
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"),
+                                           bmp24Colors(4, 1, {0x00FFFFFF, 0x00000000, 0x00FEFFFF, 0x000000FF}))});
+    EXPECT_EQ(form.tolerance(), 0);
+    EXPECT_FALSE(form.SettingsLabel->isVisible());
+    int shown = -1;
+    ModalDriver driver;
+    driver
+        .then([&](QWidget *w) {
+            auto *spin = w->findChild<QSpinBox *>(QStringLiteral("ToleranceSpinBox"));
+            shown = spin->value();
+            spin->setValue(20);
+            QTest::keyClick(w, Qt::Key_Return);
+        })
+        .then([&](QWidget *w) {
+            w->findChild<QSpinBox *>(QStringLiteral("ToleranceSpinBox"))->setValue(90);
+            QTest::keyClick(w, Qt::Key_Escape);
+        });
+    form.ColorTolerance->trigger();
+    EXPECT_EQ(shown, 0);
+    EXPECT_EQ(form.tolerance(), 20);
+    form.ColorTolerance->trigger();  // cancelled: stays 20
+    EXPECT_EQ(driver.handled(), 2);
+    EXPECT_EQ(form.tolerance(), 20);
+    EXPECT_TRUE(form.SettingsLabel->isVisible());
+    EXPECT_EQ(form.SettingsLabel->text(), QStringLiteral("許容差 20"));
+
+    form.ColorChange->trigger();
+    const picture::Bitmap *b = form.Image1->bitmap();
+    EXPECT_EQ(b->pixel(0, 0), 0u);
+    EXPECT_EQ(b->pixel(1, 0), 0x00FFFFFFu);
+    EXPECT_EQ(b->pixel(2, 0), platform::rgb(1, 1, 0));
+    EXPECT_EQ(b->pixel(3, 0), 0x000000FFu);
+}
+
+TEST_F(ProcessSettings, GrayFormulaIsOneOfThreeRadioEntriesAndTheGrayCommandsUseIt)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), bmp24Colors(1, 1, {0x000000FF}))});
+    ASSERT_TRUE(form.GrayFormulaMean->isChecked());
+    form.GrayFormulaRec601->trigger();
+    EXPECT_TRUE(form.GrayFormulaRec601->isChecked());
+    EXPECT_FALSE(form.GrayFormulaMean->isChecked());
+    EXPECT_EQ(form.grayFormula(), process::GrayFormula::Rec601);
+    form.ColorGray->trigger();
+    EXPECT_EQ(form.Image1->bitmap()->pixel(0, 0), platform::rgb(76, 76, 76));
+    form.GrayFormulaRec709->trigger();
+    form.ColorInvGray->trigger();  // the gray 76 stays 76 under any formula
+    EXPECT_EQ(form.Image1->bitmap()->pixel(0, 0), platform::rgb(179, 179, 179));
+    EXPECT_FALSE(form.GrayFormulaRec601->isChecked());
 }
 
 }  // namespace

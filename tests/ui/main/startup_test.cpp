@@ -227,7 +227,8 @@ TEST_F(StartUp, MenusHoldEveryEntryInOrder)
     for (const QAction *a : form.MainMenu1->actions())
         titles << a->text() + QLatin1Char('|') + a->statusTip();
     EXPECT_EQ(titles, QStringList({QStringLiteral("ファイル(&F)|ファイルに関連するコマンド"),
-                                   QStringLiteral("編集(&E)|編集コマンド"), QStringLiteral("ヘルプ(&H)|ヘルプトピック")}));
+                                   QStringLiteral("編集(&E)|編集コマンド"), QStringLiteral("処理(&P)|処理の設定"),
+                                   QStringLiteral("表示(&V)|画像の表示の拡大と縮小"), QStringLiteral("ヘルプ(&H)|ヘルプトピック")}));
     EXPECT_EQ(entries(form.FileMenu), QStringList({"画像を開く(&O)...", "画像の保存(&S)...", "-", "複数画像を処理...", "-",
                                                    "終了(&X)"}));
     EXPECT_EQ(entries(form.EditMenu),
@@ -237,6 +238,10 @@ TEST_F(StartUp, MenusHoldEveryEntryInOrder)
     EXPECT_EQ(entries(form.ModeChangeMenu), modes);
     EXPECT_EQ(entries(form.ModeMenu), modes);
     EXPECT_EQ(entries(form.HelpMenu), QStringList({"ヘルプ(&H)", "バージョン情報(&A)..."}));
+    EXPECT_EQ(entries(form.ProcessMenu), QStringList({"許容差(&T)...", "グレースケールの計算(&C)"}));
+    EXPECT_EQ(entries(form.GrayFormulaMenu), QStringList({"単純平均(&M)", "BT.601 の輝度(&6)", "BT.709 の輝度(&7)"}));
+    EXPECT_EQ(entries(form.ViewMenu),
+              QStringList({"拡大(&I)", "縮小(&O)", "-", "実際のサイズ(&A)", "ウィンドウに合わせる(&W)"}));
     EXPECT_EQ(form.FileExit1->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F4));
     // Tooltips show on the tool bar only.
     for (const QMenu *menu : {form.FileMenu, form.EditMenu, form.ModeChangeMenu, form.HelpMenu, form.ModeMenu})

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "fixture.h"
 #include "platform/gradient.h"
@@ -460,6 +461,92 @@ TEST_F(Picking, OpeningAndProcessingDoNotEndPicking)
     EXPECT_TRUE(form.picking());
     EXPECT_EQ(form.pickTarget(), 1);
     EXPECT_TRUE(form.ColorPick2->isChecked());
+}
+
+
+// ---------------------------------------------------------------------------
+
+using Zoom = MainFormTest;
+
+ColorRef shownAt(ui::TMainForm &form, const QPoint &inImage)
+{
+    return colorAt(form.Image1->grab(QRect(inImage, QSize(1, 1))).toImage(), 0, 0);
+}
+
+// Picks colour 1 at a point of the picture control, as a user clicks there.
+ColorRef pickAt(ui::TMainForm &form, const QPoint &inImage)
+{
+    QTest::mouseClick(form.ToolButton4, Qt::LeftButton);
+    const QPoint windowPoint = form.Image1->mapTo(&form, inImage);
+    QTest::mousePress(form.windowHandle(), Qt::LeftButton, {}, windowPoint);
+    QTest::mouseRelease(form.windowHandle(), Qt::LeftButton, {}, windowPoint);
+    return form.color1();
+}
+
+TEST_F(Zoom, PickingAtAnyZoomTakesThePixelUnderThePointer)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), positionPicture(64, 48))});
+    const picture::Bitmap *b = form.Image1->bitmap();
+    EXPECT_EQ(form.zoom(), 1.0);
+    EXPECT_EQ(form.Image1->size(), QSize(64, 48));
+
+    // Ctrl++ twice: 400 %, each pixel a clean 4 x 4 square.
+    QTest::keyClick(&form, Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(&form, Qt::Key_Plus, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(form.zoom(), 4.0);
+    EXPECT_EQ(form.Image1->size(), QSize(256, 192));
+    EXPECT_EQ(form.SettingsLabel->text(), QStringLiteral("表示倍率 400%"));
+    for (const QPoint p : {QPoint(40, 28), QPoint(43, 31)})
+        EXPECT_EQ(shownAt(form, p), b->pixel(10, 7));
+    EXPECT_EQ(shownAt(form, QPoint(44, 28)), b->pixel(11, 7));
+    EXPECT_EQ(pickAt(form, QPoint(43, 29)), b->pixel(10, 7));
+    EXPECT_EQ(pickAt(form, QPoint(44, 32)), b->pixel(11, 8));
+    // The shadow follows the zoomed picture.
+    const QImage view = form.ScrollBox1->viewport()->grab().toImage();
+    EXPECT_EQ(colorAt(view, 5 + 256 + 2, 100), 0u);
+    EXPECT_NE(colorAt(view, 5 + 256 + 6, 100), 0u);
+
+    // Ctrl+- four times: 25 %; a screen pixel shows the pixel under its centre.
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(&form, Qt::Key_Minus, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(form.zoom(), 0.25);
+    EXPECT_EQ(form.Image1->size(), QSize(16, 12));
+    EXPECT_EQ(shownAt(form, QPoint(3, 2)), b->pixel(14, 10));
+    EXPECT_EQ(pickAt(form, QPoint(3, 2)), b->pixel(14, 10));
+    EXPECT_EQ(pickAt(form, QPoint(15, 11)), b->pixel(62, 46));
+
+    // Ctrl with the wheel, one notch in; Ctrl+0 back to 100 %.
+    QWheelEvent wheel(QPointF(20, 20), form.ScrollBox1->viewport()->mapToGlobal(QPointF(20, 20)), QPoint(),
+                      QPoint(0, 120), Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(form.ScrollBox1->viewport(), &wheel);
+    EXPECT_EQ(form.zoom(), 0.5);
+    QTest::keyClick(&form, Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(form.zoom(), 1.0);
+    EXPECT_FALSE(form.SettingsLabel->isVisible());
+    EXPECT_EQ(pickAt(form, QPoint(30, 20)), b->pixel(30, 20));
+}
+
+TEST_F(Zoom, EveryOpenShowsAtTheNaturalSizeAndFitShrinksOnlyLargePictures)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("big.bmp"), positionPicture(2000, 1500))});
+    form.ViewFitToWindow->trigger();
+    settle();
+    const QSize view = form.ScrollBox1->viewport()->size();
+    EXPECT_LT(form.zoom(), 0.25);
+    EXPECT_LE(form.Image1->width() + 10, view.width());
+    EXPECT_LE(form.Image1->height() + 10, view.height());
+    EXPECT_TRUE(form.Image1->width() + 10 == view.width() || form.Image1->height() + 10 == view.height());
+    EXPECT_FALSE(form.ScrollBox1->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(form.SettingsLabel->isVisible());
+
+    open(writeFile(QStringLiteral("small.bmp"), positionPicture(40, 30)));
+    EXPECT_EQ(form.zoom(), 1.0);
+    EXPECT_EQ(form.Image1->size(), QSize(40, 30));
+    EXPECT_FALSE(form.SettingsLabel->isVisible());
+    form.ViewFitToWindow->trigger();
+    EXPECT_EQ(form.zoom(), 1.0);
 }
 
 }  // namespace
