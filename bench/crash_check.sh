@@ -3,6 +3,8 @@
 # and one small picture:
 #
 #   kill      SIGKILL at a random moment of the run (KILLS times, default 200)
+#   kill --backup  the same with --backup: the backup is the original, and a
+#             backup killed half-way leaves no hidden extra name of the file
 #   full      a small tmpfs too full for the new version
 #   ulimit    a file-size limit (ulimit -f) below the new version's size
 #   twice     two runs on the same file started together (TWICE times)
@@ -97,35 +99,61 @@ duration_ms() {
   echo $(( (end - start) / 1000000 + 1 ))
 }
 
-echo "crash_check: $kills kills per file" >&2
-for name in large small; do
-  dir="$work/run/$name"
-  mkdir -p "$dir"
-  span=$(duration_ms "$dir" "$name")
-  for ((i = 0; i < kills; i++)); do
-    cp "$work/masters/$name.bmp" "$dir/f.bmp"
-    "$tovi" -y --mode "$mode" "$dir/f.bmp" >/dev/null 2>&1 &
-    pid=$!
-    delay=$(( RANDOM % (span + span / 4 + 1) ))
-    sleep "$((delay / 1000)).$(printf '%03d' $((delay % 1000)))"
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    s=$(state "$dir/f.bmp" "$name")
-    t=$(find "$dir" -maxdepth 1 -name '.*.tovi-*' | wc -l)
-    ok=1
-    [[ $s == original || $s == processed ]] || ok=0
-    if (( t > 0 )); then
-      # Killed between naming the new version and renaming it over the file
-      # (two system calls): the next run on the file must remove it.
-      key="kill|$name"
-      count[$key,cleared]=$(( ${count[$key,cleared]:-0} + 1 ))
-      "$tovi" -y --mode "$mode" "$dir/f.bmp" >/dev/null 2>&1 || true
-    fi
-    t=$(temporaries "$dir")
-    (( t == 0 )) || ok=0
-    record "kill" "$name" "$s" "$t" "$ok"
+# kill_runs SCENARIO [OPTION...]: SIGKILL at random moments of runs with the
+# options. With --backup the old version must be kept as f.bmp~ before the
+# file is replaced (a processed file has its original as backup), and a
+# backup killed between its link and its rename must leave nothing that the
+# next run takes for another hard link of the file.
+kill_runs() {
+  local scenario=$1 name dir span i pid delay s t ok b links same note
+  shift
+  for name in large small; do
+    dir="$work/run/$name"
+    mkdir -p "$dir"
+    span=$(duration_ms "$dir" "$name")
+    for ((i = 0; i < kills; i++)); do
+      rm -f "$dir/f.bmp~"
+      cp "$work/masters/$name.bmp" "$dir/f.bmp"
+      "$tovi" -y --mode "$mode" "$@" "$dir/f.bmp" >/dev/null 2>&1 &
+      pid=$!
+      delay=$(( RANDOM % (span + span / 4 + 1) ))
+      sleep "$((delay / 1000)).$(printf '%03d' $((delay % 1000)))"
+      kill -KILL "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+      s=$(state "$dir/f.bmp" "$name")
+      t=$(find "$dir" -maxdepth 1 -name '.*.tovi-*' | wc -l)
+      ok=1
+      [[ $s == original || $s == processed ]] || ok=0
+      if [[ -e $dir/f.bmp~ ]]; then
+        b=$(state "$dir/f.bmp~" "$name")
+        [[ $b == original ]] || ok=0
+      elif [[ $* == *--backup* && $s == processed ]]; then
+        ok=0
+      fi
+      if (( t > 0 )); then
+        # Killed between naming a temporary file and renaming it (two system
+        # calls): the next run on the file must remove it, and count as the
+        # file's other names only the real ones (a backup's).
+        key="$scenario|$name"
+        count[$key,cleared]=$(( ${count[$key,cleared]:-0} + 1 ))
+        same=0
+        [[ -e $dir/f.bmp~ && $(stat -c %i "$dir/f.bmp~") == $(stat -c %i "$dir/f.bmp") ]] && same=1
+        "$tovi" -y --mode "$mode" "$dir/f.bmp" >/dev/null 2>"$work/next.err" || true
+        note=0
+        grep -q 'ハードリンク' "$work/next.err" && note=1
+        (( note == same )) || ok=0
+      fi
+      t=$(temporaries "$dir")
+      (( t == 0 )) || ok=0
+      record "$scenario" "$name" "$s" "$t" "$ok"
+    done
   done
-done
+}
+
+echo "crash_check: $kills kills per file" >&2
+kill_runs kill
+echo "crash_check: $kills kills per file, --backup" >&2
+kill_runs "kill --backup" --backup
 
 # A run that must fail cleanly: exit status 2, the original, no temporary file.
 expect_failure() {

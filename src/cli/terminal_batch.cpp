@@ -199,6 +199,17 @@ void TerminalReporter::otherLinksKept(const std::string &name, std::uint64_t cou
     std::fflush(m_errors);
 }
 
+void TerminalReporter::ownerChanged(const std::string &name)
+{
+    if (!m_errors)
+        return;
+    clearProgress();
+    std::fflush(m_output);
+    std::fprintf(m_errors, "tovi-batch: %s: 所有者またはグループを元のままにできず、新しい版は実行したユーザーのものです\n",
+                 escapedName(name).c_str());
+    std::fflush(m_errors);
+}
+
 void TerminalReporter::printLine(const std::string &line)
 {
     clearProgress();

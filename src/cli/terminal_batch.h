@@ -58,6 +58,7 @@ public:
     std::string shownName(const std::string &name) const override;
     // Said on `progress`'s stream (standard error) whether or not a terminal.
     void otherLinksKept(const std::string &name, std::uint64_t count) override;
+    void ownerChanged(const std::string &name) override;
 
     // The file whose error ended the run, for its message; empty otherwise.
     const std::string &currentFile() const { return m_currentFile; }

@@ -42,6 +42,11 @@ std::string fileCreateMessage(const std::string &fileName, const std::string &re
     return "ファイル \"" + platform::fullPathName(fileName) + "\" を作成できません。" + reason;
 }
 
+std::string fileChangedMessage(const std::string &fileName)
+{
+    return "ファイル \"" + platform::fullPathName(fileName) + "\" は処理中にほかのプログラムに変更されました";
+}
+
 std::string fileStepMessage(const std::string &fileName, const char *step, int code)
 {
     return "ファイル \"" + platform::fullPathName(fileName) + "\": " + step + ": " + systemErrorText(code);

@@ -61,6 +61,14 @@ public:
     using Error::Error;
 };
 
+// A file another program changed while it was being processed: its change
+// stays and ours is dropped. A file that can't be processed, as a picture
+// that can't be handled is.
+class FileChangedError : public PictureFormatError {
+public:
+    using PictureFormatError::PictureFormatError;
+};
+
 class StreamReadError : public Error {
 public:
     explicit StreamReadError(std::string reason = {}) : Error("ストリームからの読み込みエラー", std::move(reason)) {}
@@ -98,6 +106,8 @@ std::string fileOpenMessage(const std::string &fileName, int code);
 // "ファイル "%s" を作成できません。%s" with the system's text for code, or a reason.
 std::string fileCreateMessage(const std::string &fileName, int code);
 std::string fileCreateMessage(const std::string &fileName, const std::string &reason);
+// "ファイル "%s" は処理中にほかのプログラムに変更されました".
+std::string fileChangedMessage(const std::string &fileName);
 // What a stream write error says about the step of writing a file that failed:
 // "ファイル "%s": step: reason".
 std::string fileStepMessage(const std::string &fileName, const char *step, int code);

@@ -49,6 +49,7 @@ struct ResultLine {
     picture::PixelFormat after = picture::PixelFormat::Device;
     std::string reason;  // a failed file's picture-format error
     std::uint64_t otherLinks = 0;  // of a replaced file
+    bool ownerChanged = false;     // of a replaced file
 };
 
 // Takes what a writer is given and keeps nothing: a dry run still encodes each
@@ -99,9 +100,10 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
         }
         const picture::PixelFormat after = work.pixelFormat();
         const std::uint64_t otherLinks = file ? file->otherLinks() : 0;
+        const bool ownerChanged = file && file->ownerChanged();
         if (after == before)
-            return {ResultLine::Normal, processedLine(settings.mode, fileName), before, after, {}, otherLinks};
-        return {ResultLine::Changed, changedLine(fileName, before, after), before, after, {}, otherLinks};
+            return {ResultLine::Normal, processedLine(settings.mode, fileName), before, after, {}, otherLinks, ownerChanged};
+        return {ResultLine::Changed, changedLine(fileName, before, after), before, after, {}, otherLinks, ownerChanged};
     } catch (const PictureFormatError &error) {
         return {ResultLine::Failed, failedLine(fileName), {}, {}, error.reason().empty() ? error.what() : error.reason(), 0};
     }
@@ -130,6 +132,8 @@ void report(BatchReporter &reporter, const std::string &name, const ResultLine &
     }
     if (line.otherLinks > 0)
         reporter.otherLinksKept(name, line.otherLinks);
+    if (line.ownerChanged)
+        reporter.ownerChanged(name);
     if (line.kind == ResultLine::Failed)
         reporter.refused(name, line.reason);
     reporter.fileDone(result);
@@ -426,6 +430,7 @@ void BatchReporter::abandoned() {}
 void BatchReporter::runEndedAt(const std::string &) {}
 std::string BatchReporter::shownName(const std::string &name) const { return name; }
 void BatchReporter::otherLinksKept(const std::string &, std::uint64_t) {}
+void BatchReporter::ownerChanged(const std::string &) {}
 void BatchReporter::fileDone(const FileResult &) {}
 
 unsigned processorCount()

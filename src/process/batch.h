@@ -84,6 +84,9 @@ public:
     // names[index] was replaced, and its `count` other names (hard links)
     // keep the old picture.
     virtual void otherLinksKept(const std::string &name, std::uint64_t count);
+    // name was replaced by a version that belongs to the runner: its owner
+    // or group couldn't be kept (and neither its set-ID bits).
+    virtual void ownerChanged(const std::string &name);
     // Every name of the list, after its result line if it has one, in the
     // order of the list; skipped files too.
     virtual void fileDone(const FileResult &result);

@@ -32,7 +32,9 @@ StepFailure copyExtendedAttributes(int from, int to)
         return {"flistxattr", errno};
     for (std::size_t at = 0; at < std::size_t(listSize); at += std::strlen(list.data() + at) + 1) {
         const char *name = list.data() + at;
-        if (!*name)
+        // Granted to the old program file, not to whatever replaces it (the
+        // kernel drops them on any write for the same reason).
+        if (!*name || std::string_view(name) == "security.capability")
             continue;
         const ssize_t size = ::fgetxattr(from, name, nullptr, 0);
         std::vector<char> value(std::size_t(std::max<ssize_t>(size, 0)) + 1);
@@ -63,8 +65,9 @@ mode_t currentUmask()
     return mask;
 }
 
-StepFailure copyAttributes(int from, const FileIdentity &old, int to)
+StepFailure copyAttributes(int from, const FileIdentity &old, int to, bool &ownerChanged)
 {
+    ownerChanged = false;
     if (from < 0) {
         // A new file gets the usual permission bits.
         if (systemCalls().fchmod(to, 0666 & ~currentUmask()) != 0)
@@ -80,9 +83,15 @@ StepFailure copyAttributes(int from, const FileIdentity &old, int to)
         return {"fstat", errno};
     if (made.st_uid != old.owner || made.st_gid != old.group) {
         const uid_t owner = ::geteuid() == 0 ? uid_t(old.owner) : uid_t(-1);
-        if (systemCalls().fchown(to, owner, gid_t(old.group)) != 0 || ::fstat(to, &made) != 0 ||
-            made.st_gid != old.group)
+        const bool given = systemCalls().fchown(to, owner, gid_t(old.group)) == 0 && ::fstat(to, &made) == 0;
+        if (!given || made.st_gid != old.group)
             mode &= ~mode_t(S_IRWXG | S_ISGID);
+        // As cp does: the special bits were granted by the old owner and
+        // group, not by whoever the new version belongs to.
+        if (!given || made.st_uid != old.owner || made.st_gid != old.group) {
+            mode &= ~mode_t(S_ISUID | S_ISGID);
+            ownerChanged = true;
+        }
     }
     if (const StepFailure failure = copyExtendedAttributes(from, to))
         return failure;

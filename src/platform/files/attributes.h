@@ -15,9 +15,11 @@ struct StepFailure {
 // Gives the new version (to) the owner, group, permission bits, access
 // control lists and extended attributes of the old one (from, as it was when
 // opened: old), as far as we may give them: a group that can't be kept takes
-// the group permissions along. from < 0: a new file, which gets the usual
+// the group permissions along, and an owner or group that can't be kept the
+// set-user-ID and set-group-ID bits (ownerChanged then tells). The file
+// capabilities never travel. from < 0: a new file, which gets the usual
 // permission bits.
-StepFailure copyAttributes(int from, const FileIdentity &old, int to);
+StepFailure copyAttributes(int from, const FileIdentity &old, int to, bool &ownerChanged);
 
 // The file-creation mask, read once.
 mode_t currentUmask();

@@ -17,25 +17,43 @@ namespace tovi::platform {
 
 namespace {
 
-bool isNumber(std::string_view text)
+// A backup number as written, without leading zeros ("" for none or 0).
+std::string_view significantDigits(std::string_view text)
 {
-    return !text.empty() && text.size() < 10 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return {};
+    const auto first = text.find_first_not_of('0');
+    return first == std::string_view::npos ? std::string_view() : text.substr(first);
 }
 
-// The highest N of the NAME.~N~ backups in a folder, 0 when there is none.
-unsigned highestBackupNumber(int folderFd, const std::string &base)
+// The highest N of the NAME.~N~ backups in a folder, "" when there is none.
+// Numbers of any length, as the GNU tools allow: compared as digit strings.
+std::string highestBackupNumber(int folderFd, const std::string &base)
 {
-    unsigned highest = 0;
+    std::string highest;
     const std::string prefix = base + ".~";
     for (const auto &name : namesIn(folderFd)) {
         if (name.size() > prefix.size() + 1 && name.starts_with(prefix) && name.back() == '~') {
-            const std::string_view number(name.data() + prefix.size(), name.size() - prefix.size() - 1);
-            if (isNumber(number))
-                highest = std::max(highest, unsigned(std::stoul(std::string(number))));
+            const std::string_view number =
+                significantDigits(std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - 1));
+            if (number.size() > highest.size() || (number.size() == highest.size() && number > highest))
+                highest = number;
         }
     }
     return highest;
+}
+
+// One more than a number of digits ("" counts as 0).
+std::string nextNumber(std::string number)
+{
+    for (auto digit = number.rbegin(); digit != number.rend(); ++digit) {
+        if (*digit != '9') {
+            ++*digit;
+            return number;
+        }
+        *digit = '0';
+    }
+    return "1" + number;
 }
 
 }  // namespace
@@ -45,12 +63,12 @@ std::string backupBaseName(int folderFd, const std::string &base, const ReplaceO
     BackupControl control = options.backup;
     if (control == BackupControl::None)
         return {};
-    const unsigned highest = highestBackupNumber(folderFd, base);
+    const std::string highest = highestBackupNumber(folderFd, base);
     if (control == BackupControl::Existing)
-        control = highest > 0 ? BackupControl::Numbered : BackupControl::Simple;
+        control = !highest.empty() ? BackupControl::Numbered : BackupControl::Simple;
     if (control == BackupControl::Simple)
         return base + options.backupSuffix;
-    return base + ".~" + std::to_string(highest + 1) + "~";
+    return base + ".~" + nextNumber(highest) + "~";
 }
 
 namespace {

@@ -44,7 +44,7 @@ public:
             for (auto &name : namesIn(folderFd)) {
                 const auto mark = name.rfind(kTempMark);
                 if (name.starts_with('.') && mark != std::string::npos &&
-                    name.size() == mark + std::strlen(kTempMark) + kTempRandom)
+                    name.size() == mark + std::strlen(kTempMark) + kTempRandom && isTempRandomPart(name))
                     folder->second[name.substr(0, name.size() - kTempRandom)].push_back(std::move(name));
             }
         }
@@ -65,19 +65,28 @@ private:
 TemporaryNames g_temporaryNames;
 
 // Temporary files that a run killed before it could clean up left beside the
-// file: the ones nobody holds locked any more are removed. Called with the
-// file itself locked, so no run of ours can be creating one meanwhile.
-void removeStaleTemporaries(int folderFd, const std::string &base)
+// file: of the names this program makes, the regular files that belong to
+// the runner or to the file's owner and that nobody holds locked any more are
+// removed; a hidden link to the file itself is a backup killed before its
+// rename. Called with the file itself locked, so no run of ours can be
+// creating one meanwhile. Gives whether such a link went.
+bool removeStaleTemporaries(int folderFd, const std::string &base, const FileIdentity &file)
 {
+    bool linkRemoved = false;
     for (const auto &name : g_temporaryNames.take(folderFd, tempPrefixOf(base))) {
-        const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct stat info;
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlinkat(folderFd, name.c_str(), 0);
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+            (info.st_uid == ::geteuid() || info.st_uid == file.owner)) {
+            const bool itself = sameFile(info, file.device, file.inode);
+            if ((itself || ::flock(fd, LOCK_EX | LOCK_NB) == 0) && ::unlinkat(folderFd, name.c_str(), 0) == 0)
+                linkRemoved = linkRemoved || itself;
+        }
         ::close(fd);
     }
+    return linkRemoved;
 }
 
 FileIdentity identityOf(const struct stat &info)
@@ -114,6 +123,11 @@ HeldFile::HeldFile(const std::string &fileName, Purpose purpose) : m_fileName(fi
     std::string target;
     if (const int code = resolveLinks(fileName, target))
         fail(code);
+    // The links are resolved here by hand, but the system's refusal to follow
+    // one (a link it protects in a shared folder) stands.
+    struct stat followed;
+    if (::stat(fileName.c_str(), &followed) != 0 && errno != ENOENT)
+        fail(errno);
     m_folder = folderOf(target);
     m_base = baseNameOf(target);
     m_folderFd = openAt(AT_FDCWD, m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -131,7 +145,11 @@ HeldFile::HeldFile(const std::string &fileName, Purpose purpose) : m_fileName(fi
         release();
         throw FileCreateError(fileCreateMessage(fileName, code));
     }
-    removeStaleTemporaries(m_folderFd, m_base);
+    // A link of the file removed is no other name of it; the removal changed
+    // its change time too.
+    struct stat info;
+    if (removeStaleTemporaries(m_folderFd, m_base, m_identity) && ::fstat(m_fd, &info) == 0)
+        m_identity = identityOf(info);
 }
 
 int HeldFile::openInFolder(Purpose purpose)

@@ -35,6 +35,9 @@ public:
 
     // The names the file has besides the one it was opened by (hard links).
     std::uint64_t otherLinks() const;
+    // Whether the new version that replaced it has another owner or group
+    // than it had: the runner's, where the runner may not give it back.
+    bool ownerChanged() const { return m_ownerChanged; }
 
 private:
     friend class SafeFileWriter;
@@ -54,6 +57,7 @@ private:
     int m_folderFd = -1;
     int m_fd = -1;           // the file itself; -1 for a file that is new
     FileIdentity m_identity;
+    bool m_ownerChanged = false;
     std::uint64_t m_position = 0;
     std::uint64_t m_size = 0;
 };

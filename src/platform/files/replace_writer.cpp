@@ -178,15 +178,10 @@ std::size_t SafeFileWriter::write(const void *buffer, std::size_t n)
     return done;
 }
 
-void SafeFileWriter::commit()
+void SafeFileWriter::finishContent()
 {
-    if (m_fd < 0) {
-        discard();
-        throw StreamWriteError();
-    }
-    if (m_writeError != 0)
-        fail("write", m_writeError);
-    if (const StepFailure failure = copyAttributes(m_target->m_fd, m_target->m_identity, m_fd))
+    bool ownerChanged = false;
+    if (const StepFailure failure = copyAttributes(m_target->m_fd, m_target->m_identity, m_fd, ownerChanged))
         fail(failure.step, failure.code);
     if (m_options.preserveTimestamps && m_target->m_fd >= 0) {
         const auto &old = m_target->m_identity;
@@ -197,25 +192,55 @@ void SafeFileWriter::commit()
     }
     if (systemCalls().fsync(m_fd) != 0)
         fail("fsync", errno);
+    m_ownerChanged = ownerChanged;
+}
 
+void SafeFileWriter::requireUntouchedTarget()
+{
     // The name must still lead to the file that was read (or to nothing, for
     // a new file): a link swapped meanwhile would otherwise have the picture
     // written over a file nobody named.
-    HeldFile &target = *m_target;
+    const HeldFile &target = *m_target;
+    const FileIdentity &old = target.m_identity;
+    const bool held = target.m_fd >= 0;
     struct stat now;
     const bool inFolder = ::fstatat(target.m_folderFd, target.m_base.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
-    const bool sameInFolder = target.m_fd >= 0 ? inFolder && sameFile(now, target.m_identity.device,
-                                                                      target.m_identity.inode)
-                                               : !inFolder;
+    const bool sameInFolder = held ? inFolder && sameFile(now, old.device, old.inode) : !inFolder;
     const bool byName = ::stat(target.m_fileName.c_str(), &now) == 0;
-    const bool sameByName = target.m_fd >= 0 ? byName && sameFile(now, target.m_identity.device,
-                                                                  target.m_identity.inode)
-                                             : !byName;
+    // The system refusing to follow the name (a link it protects) is its
+    // reason, not a replacement.
+    const int byNameError = byName || errno == ENOENT ? 0 : errno;
+    const bool sameByName = held ? byName && sameFile(now, old.device, old.inode) : !byName;
+    if (byNameError != 0) {
+        discard();
+        throw FileCreateError(fileCreateMessage(target.m_fileName, byNameError));
+    }
     if (!sameInFolder || !sameByName) {
         discard();
         throw FileCreateError(fileCreateMessage(target.m_fileName, std::string(kReplacedMeanwhile)));
     }
+    // Another program writing into the file in place (ignoring the lock):
+    // its change stays, ours goes.
+    if (held && (::fstat(target.m_fd, &now) != 0 || std::uint64_t(now.st_size) != old.size ||
+                 now.st_mtim.tv_sec != old.modified[0] || now.st_mtim.tv_nsec != old.modified[1] ||
+                 now.st_ctim.tv_sec != old.changed[0] || now.st_ctim.tv_nsec != old.changed[1])) {
+        discard();
+        throw FileChangedError(fileChangedMessage(target.m_fileName), "changed while it was being processed");
+    }
+}
 
+void SafeFileWriter::commit()
+{
+    if (m_fd < 0) {
+        discard();
+        throw StreamWriteError();
+    }
+    if (m_writeError != 0)
+        fail("write", m_writeError);
+    finishContent();
+    requireUntouchedTarget();
+
+    HeldFile &target = *m_target;
     if (const StepFailure failure =
             keepBackup(target.m_folderFd, target.m_folder, target.m_base, target.m_fd, target.m_identity, m_options))
         fail(failure.step, failure.code);
@@ -226,6 +251,7 @@ void SafeFileWriter::commit()
     dropUnfinishedFile(m_unfinishedSlot);
     m_unfinishedSlot = -1;
     m_tempName.clear();
+    target.m_ownerChanged = m_ownerChanged && target.m_fd >= 0;
     // The rename itself is made durable by flushing the folder; a file system
     // that can't flush folders has nothing more to offer.
     // Failing here, the new version is in place, complete and flushed; only

@@ -31,7 +31,10 @@ struct ReplaceOptions {
 // was written and flushed to disk, and only if the name still refers to the
 // file that was there. The new version gets the old one's owner, group,
 // permission bits, access control lists and extended attributes; where the
-// group can't be kept, the group has no permissions. A read-only target, or a
+// group can't be kept, the group has no permissions, and where the owner or
+// the group can't be kept, the set-user-ID and set-group-ID bits go. The
+// file capabilities (security.capability) never travel: they were granted
+// to the old content. A read-only target, or a
 // folder where no file can be created, throws FileCreateError before anything
 // is written. Without commit() nothing stays behind and the target is
 // untouched.
@@ -51,12 +54,17 @@ public:
 
     // Flushes, then renames the new version over the target. Throws
     // StreamWriteError, naming the file and the step that failed, when the data
-    // can't be made durable, and FileCreateError when the name was taken by
-    // another file meanwhile.
+    // can't be made durable, FileCreateError when the name was taken by
+    // another file meanwhile, and FileChangedError when another program
+    // changed the file in place since it was opened (its change then stays).
     void commit();
 
 private:
     void start();
+    // Attributes, times and the flush of the new version.
+    void finishContent();
+    // Throws unless the name still leads to the file opened, as it was.
+    void requireUntouchedTarget();
     int createTemporary();
     int nameTemporary();
     std::string writeFailure() const override;
@@ -71,6 +79,7 @@ private:
     int m_fd = -1;           // the temporary file
     int m_unfinishedSlot = -1;
     int m_writeError = 0;
+    bool m_ownerChanged = false;
     std::uint64_t m_position = 0;
 };
 

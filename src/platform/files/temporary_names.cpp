@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <random>
@@ -16,6 +17,14 @@ std::string tempPrefixOf(const std::string &base)
     prefix.append(base, 0, kMaxTempStem);
     prefix += kTempMark;
     return prefix;
+}
+
+bool isTempRandomPart(const std::string &name)
+{
+    return name.size() >= kTempRandom &&
+           std::all_of(name.end() - kTempRandom, name.end(), [](char c) {
+               return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+           });
 }
 
 std::string randomTempName(const std::string &base)

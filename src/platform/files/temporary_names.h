@@ -15,6 +15,9 @@ inline constexpr std::size_t kMaxTempStem = 200;
 
 // What every temporary name of a file begins with.
 std::string tempPrefixOf(const std::string &base);
+// Whether a name ends in kTempRandom letters and digits, as randomTempName()
+// makes them.
+bool isTempRandomPart(const std::string &name);
 // A fresh temporary name for a file.
 std::string randomTempName(const std::string &base);
 // The names in a folder, read through a descriptor of our own so that the

@@ -17,7 +17,7 @@ void dropUnfinishedFile(int slot) noexcept;
 void removeUnfinishedFiles() noexcept;
 // Makes SIGINT, SIGTERM and SIGHUP remove those files before they end the
 // program as they would have, so that an interrupted run leaves no temporary
-// file behind.
+// file behind. A signal ignored at start stays ignored.
 void removeUnfinishedFilesOnSignals();
 
 }  // namespace tovi::platform
