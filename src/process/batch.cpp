@@ -470,8 +470,11 @@ private:
             if (outcome->error)
                 m_stopping = true;
         }
-        m_pendingFiles = 0;
-        m_pendingBytes = 0;
+        // Files written meanwhile wait for the next group.
+        m_pendingFiles -= group.size();
+        for (const Outcome *outcome : group)
+            m_pendingBytes -= outcome->written.bytes;
+        m_groupStarted = std::chrono::steady_clock::now();
     }
 
     // Starts the next files while a thread, the memory budget and their
