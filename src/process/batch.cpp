@@ -72,6 +72,11 @@ private:
     std::uint64_t m_size = 0;
 };
 
+ResultLine failedResult(const std::string &fileName, const PictureFormatError &error)
+{
+    return {ResultLine::Failed, failedLine(fileName), {}, {}, error.reason().empty() ? error.what() : error.reason(), 0};
+}
+
 // A file read, processed and written into its new version, whose replacing
 // is left to a group commit: it holds the file (and its lock) until then.
 struct WrittenFile {
@@ -131,7 +136,7 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
             return {ResultLine::Normal, processedLine(settings.mode, fileName), before, after, {}, otherLinks, ownerChanged};
         return {ResultLine::Changed, changedLine(fileName, before, after), before, after, {}, otherLinks, ownerChanged};
     } catch (const PictureFormatError &error) {
-        return {ResultLine::Failed, failedLine(fileName), {}, {}, error.reason().empty() ? error.what() : error.reason(), 0};
+        return failedResult(fileName, error);
     }
 }
 
@@ -395,6 +400,7 @@ private:
         std::exception_ptr error;
         WrittenFile written;  // waiting for its group while it has a writer
         std::optional<FileIdentity> identity;
+        std::string name;
     };
 
     // Called with the mutex held.
@@ -417,8 +423,16 @@ private:
                 group.push_back(&outcome);  // in the order of the names
         lock.unlock();
 
-        const auto failed = [](Outcome &outcome) {
-            outcome.error = std::current_exception();
+        // A file changed meanwhile by another program is a failed file, as
+        // in a run of one job; any other error ends the run.
+        const auto failed = [&](Outcome &outcome) {
+            try {
+                throw;
+            } catch (const PictureFormatError &error) {
+                outcome.line = failedResult(m_reporter.shownName(fileNamePart(outcome.name)), error);
+            } catch (...) {
+                outcome.error = std::current_exception();
+            }
             outcome.written.writer.reset();
         };
         std::map<std::uint64_t, bool> fileSystems;
@@ -533,6 +547,7 @@ private:
             lock.unlock();
             Outcome outcome;
             outcome.identity = job.identity;
+            outcome.name = m_names[job.index];
             try {
                 outcome.line = processFile(picture, m_names[job.index], m_settings, m_replace, m_reporter,
                                            &outcome.written);
