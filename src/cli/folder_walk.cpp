@@ -7,103 +7,132 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
+#include <set>
+#include <utility>
 
 namespace tovi::cli {
 
 namespace {
+
+using Identity = std::pair<dev_t, ino_t>;
 
 std::string joined(const std::string &folder, const char *entry)
 {
     return folder.ends_with('/') ? folder + entry : folder + "/" + entry;
 }
 
-struct Entry {
-    enum Kind { Skipped, File, Folder } kind = Skipped;
+struct Found {
     std::string path;
+    Identity identity;
+    bool operator<(const Found &other) const { return path < other.path; }
 };
 
-Entry::Kind kindOf(int folderFd, const std::string &path, const dirent &entry)
-{
-    unsigned char type = entry.d_type;
-    struct stat info;
-    if (type == DT_UNKNOWN) {
-        if (::fstatat(folderFd, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-            return Entry::Skipped;
-        type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
-    }
-    if (type == DT_DIR)
-        return Entry::Folder;
-    if (!hasBmpExtension(path))
-        return Entry::Skipped;
-    if (type == DT_REG)
-        return Entry::File;
-    // A link counts as the file it leads to; a link to a folder is not walked.
-    if (type == DT_LNK && ::fstatat(folderFd, entry.d_name, &info, 0) == 0 && S_ISREG(info.st_mode))
-        return Entry::File;
-    return Entry::Skipped;
-}
+}  // namespace
 
-// Reads one folder's entries; gives 0 or the errno that stopped the reading.
-// The folder is closed before its subfolders are walked, so that the depth of
-// a tree never runs out of file descriptors.
-int readFolder(const std::string &folder, bool followLink, std::vector<std::string> &files,
-               std::vector<std::string> &folders)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
-    if (fd < 0)
-        return errno;
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        const int code = errno;
-        ::close(fd);
+class FolderWalker::Walk {
+public:
+    explicit Walk(const WalkReports &reports) : m_reports(reports) {}
+
+    void start(const std::string &path, std::vector<std::string> &names)
+    {
+        m_names = &names;
+        folder(path, true);
+    }
+
+private:
+    void folder(const std::string &path, bool followLink)
+    {
+        std::vector<Found> files;
+        std::vector<std::string> folders;
+        std::vector<std::string> links;
+        const int code = readFolder(path, followLink, files, folders, links);
+        std::sort(links.begin(), links.end());
+        if (m_reports.linkNotFollowed) {
+            for (const auto &link : links)
+                m_reports.linkNotFollowed(link);
+        }
+        if (code != 0) {
+            if (code != EEXIST && m_reports.unreadable)
+                m_reports.unreadable(path, code);
+            if (files.empty() && folders.empty())
+                return;
+        }
+        // std::string compares bytes as unsigned char: the bytewise order.
+        std::sort(files.begin(), files.end());
+        std::sort(folders.begin(), folders.end());
+        for (const auto &file : files) {
+            if (m_files.insert(file.identity).second)
+                m_names->push_back(file.path);
+        }
+        for (const auto &sub : folders)
+            folder(sub, false);
+    }
+
+    // Reads one folder's entries; gives 0, EEXIST for a folder walked
+    // already, or the errno that stopped the reading. The folder is closed
+    // before its subfolders are walked, so that the depth of a tree never runs
+    // out of file descriptors.
+    int readFolder(const std::string &path, bool followLink, std::vector<Found> &files,
+                   std::vector<std::string> &folders, std::vector<std::string> &links)
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+        if (fd < 0)
+            return errno;
+        struct stat self;
+        if (::fstat(fd, &self) != 0) {
+            const int code = errno;
+            ::close(fd);
+            return code;
+        }
+        const auto [first, isNew] = m_folders.emplace(Identity{self.st_dev, self.st_ino}, path);
+        if (!isNew) {
+            ::close(fd);
+            if (m_reports.folderAgain)
+                m_reports.folderAgain(path, first->second);
+            return EEXIST;
+        }
+        DIR *dir = ::fdopendir(fd);
+        if (!dir) {
+            const int code = errno;
+            ::close(fd);
+            return code;
+        }
+        int code = 0;
+        for (;;) {
+            errno = 0;
+            const dirent *entry = ::readdir(dir);
+            if (!entry) {
+                code = errno;
+                break;
+            }
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            const std::string entryPath = joined(path, entry->d_name);
+            struct stat info;
+            if (::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (S_ISDIR(info.st_mode)) {
+                folders.push_back(entryPath);
+            } else if (S_ISLNK(info.st_mode)) {
+                struct stat target;
+                const bool toFolder = ::fstatat(fd, entry->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+                if (toFolder || hasBmpExtension(name))
+                    links.push_back(entryPath);
+            } else if (S_ISREG(info.st_mode) && hasBmpExtension(name)) {
+                files.push_back({entryPath, {info.st_dev, info.st_ino}});
+            }
+        }
+        ::closedir(dir);
         return code;
     }
-    int code = 0;
-    for (;;) {
-        errno = 0;
-        const dirent *entry = ::readdir(dir);
-        if (!entry) {
-            code = errno;
-            break;
-        }
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        const std::string path = joined(folder, entry->d_name);
-        switch (kindOf(fd, path, *entry)) {
-        case Entry::File:
-            files.push_back(path);
-            break;
-        case Entry::Folder:
-            folders.push_back(path);
-            break;
-        case Entry::Skipped:
-            break;
-        }
-    }
-    ::closedir(dir);
-    return code;
-}
 
-void walk(const std::string &folder, bool followLink, std::vector<std::string> &names,
-          const UnreadableFolder &unreadable)
-{
-    std::vector<std::string> files;
-    std::vector<std::string> folders;
-    if (const int code = readFolder(folder, followLink, files, folders); code != 0) {
-        unreadable(folder, code);
-        if (files.empty() && folders.empty())
-            return;
-    }
-    // std::string compares bytes as unsigned char: the bytewise order.
-    std::sort(files.begin(), files.end());
-    std::sort(folders.begin(), folders.end());
-    names.insert(names.end(), files.begin(), files.end());
-    for (const auto &sub : folders)
-        walk(sub, false, names, unreadable);
-}
-
-}  // namespace
+    std::vector<std::string> *m_names = nullptr;
+    const WalkReports &m_reports;
+    std::set<Identity> m_files;
+    std::map<Identity, std::string> m_folders;  // with the path walked
+};
 
 bool hasBmpExtension(const std::string &name)
 {
@@ -116,10 +145,15 @@ bool hasBmpExtension(const std::string &name)
     });
 }
 
-void walkFolder(const std::string &folder, std::vector<std::string> &names, const UnreadableFolder &unreadable)
+FolderWalker::FolderWalker(WalkReports reports) : m_reports(std::move(reports)), m_walk(std::make_unique<Walk>(m_reports))
 {
-    // The folder named on the command line is walked even through a link.
-    walk(folder, true, names, unreadable);
+}
+
+FolderWalker::~FolderWalker() = default;
+
+void FolderWalker::walk(const std::string &folder, std::vector<std::string> &names)
+{
+    m_walk->start(folder, names);
 }
 
 }  // namespace tovi::cli

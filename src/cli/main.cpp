@@ -68,12 +68,22 @@ std::vector<std::string> namesToProcess(const cli::BatchOptions &options, bool &
     // is the x.bmp beside the link's target).
     std::vector<std::string> names;
     names.reserve(options.files.size());
+    cli::WalkReports reports;
+    reports.unreadable = [&](const std::string &folder, int code) {
+        printError("フォルダ \"" + folder + "\" を読めません。" + systemErrorText(code));
+        unreadable = true;
+    };
+    reports.linkNotFollowed = [](const std::string &link) {
+        printError("\"" + link + "\" はシンボリックリンクです。辿りません");
+    };
+    // Every file under it was listed already: nothing is left out.
+    reports.folderAgain = [](const std::string &folder, const std::string &sameAs) {
+        printError("フォルダ \"" + folder + "\" は \"" + sameAs + "\" と同じフォルダです。二度は辿りません");
+    };
+    cli::FolderWalker walker(reports);
     for (const auto &file : options.files) {
         if (options.recursive && isFolder(file)) {
-            cli::walkFolder(platform::openedPathName(file), names, [&](const std::string &folder, int code) {
-                printError("フォルダ \"" + folder + "\" を読めません。" + systemErrorText(code));
-                unreadable = true;
-            });
+            walker.walk(platform::openedPathName(file), names);
         } else {
             names.push_back(platform::openedPathName(file));
         }
@@ -116,6 +126,10 @@ int run(const cli::BatchOptions &options)
     } catch (const std::exception &error) {
         printError(inFile(reporter.currentFile(), error.what()));
     }
+    // Standard output failed after these were replaced: their lines are
+    // missing, and they are not to be run again as if untouched.
+    for (const auto &name : reporter.notReportedFiles())
+        printError("\"" + name + "\" は処理済みですが、結果を標準出力に書けませんでした");
     return cli::kExitRunEnded;
 }
 

@@ -102,9 +102,10 @@ BatchAnswer TerminalAsker::ask(const std::string &, const std::string &name)
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         // Answers piped in aren't echoed by a terminal; show them, so that a
-        // log of the questions reads as a dialogue.
+        // log of the questions reads as a dialogue. Escaped like a name: what
+        // is piped in is no more trusted to steer the terminal than a name.
         if (!m_inputIsTerminal)
-            std::fprintf(m_prompt, "%s\n", line.c_str());
+            std::fprintf(m_prompt, "%s\n", escapedName(line).c_str());
         if (line == "y" || line == "Y")
             return BatchAnswer::Yes;
         if (line == "n" || line == "N")

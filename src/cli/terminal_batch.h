@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "process/batch.h"
 
@@ -60,8 +61,12 @@ public:
     void otherLinksKept(const std::string &name, std::uint64_t count) override;
     void ownerChanged(const std::string &name) override;
 
+    void notReported(const std::string &name) override { m_notReported.push_back(name); }
+
     // The file whose error ended the run, for its message; empty otherwise.
     const std::string &currentFile() const { return m_currentFile; }
+    // The files replaced whose lines couldn't be written, in order.
+    const std::vector<std::string> &notReportedFiles() const { return m_notReported; }
 
 protected:
     void printLine(const std::string &line);
@@ -74,6 +79,7 @@ private:
     std::FILE *m_progress;  // null when progress isn't shown
     bool m_progressShown = false;
     std::string m_currentFile;
+    std::vector<std::string> m_notReported;
 };
 
 // One JSON object per file of the list, skipped files included, instead of the

@@ -101,11 +101,18 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
         // A dry run reads without holding, so it neither locks the file nor
         // tidies temporary files beside it: it leaves the folder as it is.
         std::unique_ptr<platform::HeldFile> file;
-        if (settings.dryRun) {
-            work.loadFromFile(name);
-        } else {
-            file = std::make_unique<platform::HeldFile>(name);
-            work.loadFromStream(*file);
+        try {
+            if (settings.dryRun) {
+                work.loadFromFile(name);
+            } else {
+                file = std::make_unique<platform::HeldFile>(name);
+                work.loadFromStream(*file);
+            }
+        } catch (const StreamReadError &error) {
+            // A file that ends before its headers or its pixels do can't be
+            // processed like any other unreadable picture; it doesn't end the
+            // run, or every later run would stop at it too.
+            return {ResultLine::Failed, failedLine(fileName), {}, {}, error.reason().empty() ? error.what() : error.reason(), 0};
         }
         const picture::PixelFormat before = work.pixelFormat();
         processColors(work, settings.mode, settings.color1, settings.color2);
@@ -177,6 +184,13 @@ void reportSkipped(BatchReporter &reporter, const std::string &name, BatchAnswer
     result.outcome = FileOutcome::Skipped;
     result.reason = answer == BatchAnswer::Abort ? "aborted" : answer == BatchAnswer::Closed ? "closed" : "no";
     reporter.fileDone(result);
+}
+
+// Whether the file of this line was written back (not a failed file, not a
+// dry run).
+bool replaced(const ResultLine &line, const BatchSettings &settings)
+{
+    return line.kind != ResultLine::Failed && !settings.dryRun;
 }
 
 void tally(BatchSummary &summary, const ResultLine &line)
@@ -341,6 +355,8 @@ public:
         m_next = first;
         std::size_t reported = first;
         std::exception_ptr firstError;
+        // Once a line couldn't be reported, the later ones aren't tried.
+        bool reportingFailed = false;
         const std::size_t threads = std::min<std::size_t>(m_jobs, m_names.size() - first);
         for (std::size_t i = 0; i < threads; ++i)
             m_threads.emplace_back([this] { work(); });
@@ -358,7 +374,6 @@ public:
                 m_done.erase(done);
                 lock.unlock();
                 const std::string &name = m_names[reported];
-                reportFolder(m_reporter, name, previousFolder);
                 if (outcome.error) {
                     // The first in the order of the names: the one a run of one
                     // job would have ended with.
@@ -366,21 +381,44 @@ public:
                         firstError = outcome.error;
                         endedAt = name;
                     }
-                } else {
+                } else if (!reportingFailed) {
                     tally(summary, outcome.line);
-                    report(m_reporter, name, outcome.line);
                 }
+                if (!reportingFailed) {
+                    try {
+                        reportFolder(m_reporter, name, previousFolder);
+                        if (!outcome.error)
+                            report(m_reporter, name, outcome.line);
+                    } catch (...) {
+                        // The files under way still finish; none starts.
+                        reportingFailed = true;
+                        if (!firstError)
+                            firstError = std::current_exception();
+                        const std::lock_guard stop(m_mutex);
+                        m_stopping = true;
+                    }
+                }
+                if (reportingFailed && !outcome.error && replaced(outcome.line, m_settings))
+                    m_reporter.notReported(name);
                 ++reported;
                 lock.lock();
             }
             if (reported == m_next && (m_stopping || m_next == m_names.size()))
                 break;
-            const std::size_t finished = m_finished;
-            const auto changed = [&] { return m_finished != finished; };
-            if (m_pendingFiles > 0)
-                m_jobDone.wait_until(lock, m_groupStarted + m_groupWait, changed);
-            else
-                m_jobDone.wait(lock, changed);
+            // Only a file under way can bring what startFiles() lacked (a job,
+            // room in the budget) or the next line: with none, every started
+            // file has finished, its line is reported (or waits for its group,
+            // which is then complete), and the next file finds room. The files
+            // may well have finished while the lines were being reported, so
+            // this is decided here, under the lock, not before.
+            if (m_running > 0) {
+                const std::size_t finished = m_finished;
+                const auto changed = [&] { return m_finished != finished; };
+                if (m_pendingFiles > 0)
+                    m_jobDone.wait_until(lock, m_groupStarted + m_groupWait, changed);
+                else
+                    m_jobDone.wait(lock, changed);
+            }
         }
         if (firstError)
             std::rethrow_exception(firstError);
@@ -616,6 +654,7 @@ std::string BatchReporter::shownName(const std::string &name) const { return nam
 void BatchReporter::otherLinksKept(const std::string &, std::uint64_t) {}
 void BatchReporter::ownerChanged(const std::string &) {}
 void BatchReporter::fileDone(const FileResult &) {}
+void BatchReporter::notReported(const std::string &) {}
 
 unsigned processorCount()
 {
@@ -693,7 +732,13 @@ BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSett
             const ResultLine line = processFile(work, name, settings, replace, reporter);
             endedAt.clear();
             tally(summary, line);
-            report(reporter, name, line);
+            try {
+                report(reporter, name, line);
+            } catch (...) {
+                if (replaced(line, settings))
+                    reporter.notReported(name);
+                throw;
+            }
         }
     } catch (...) {
         if (!endedAt.empty())

@@ -90,6 +90,9 @@ public:
     // Every name of the list, after its result line if it has one, in the
     // order of the list; skipped files too.
     virtual void fileDone(const FileResult &result);
+    // names[index] was replaced, but its result (or the folder line before
+    // it) couldn't be reported: the reporting error that ends the run follows.
+    virtual void notReported(const std::string &name);
 };
 
 struct BatchSettings {

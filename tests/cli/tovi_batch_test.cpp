@@ -338,15 +338,17 @@ TEST_F(ToviBatchTest, ARefusedFileSaysWhyOnStandardError)
     EXPECT_EQ(test::readFile(bad), cut);
 }
 
-TEST_F(ToviBatchTest, AnErrorThatEndsTheRunNamesItsFile)
+TEST_F(ToviBatchTest, AFileCutShortIsAFailedFileWithItsReasonAndTheRunGoesOn)
 {
     const auto one = add("1.bmp");
     const auto cut = add("2.bmp", Bytes{'B', 'M', 1, 2, 3});
-    const auto result = runBatch({"-y", one, cut});
-    EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "1.bmp\n");
-    EXPECT_EQ(result.err,
-              "tovi-batch: " + cut + ": ストリームからの読み込みエラー (the file ends inside the file header)\n");
+    const auto three = add("3.bmp");
+    const auto result = runBatch({"-y", one, cut, three});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "1.bmp\n" + "処理できませんでした:\t2.bmp\t未サポートフォーマット\n" +
+                              kSwapped + "3.bmp\n");
+    EXPECT_EQ(result.err, cut + ": the file ends inside the file header\n");
+    EXPECT_EQ(pixelsOf(three), kSwappedPixels);
 }
 
 TEST_F(ToviBatchTest, AReadOnlyFileEndsTheRunWithExitStatus2)
@@ -376,6 +378,43 @@ TEST_F(ToviBatchTest, AResultThatCantBeWrittenEndsTheRunBeforeAnyFileIsTouched)
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, "tovi-batch: 標準出力に書き込めません。No space left on device\n");
     EXPECT_TRUE(unchanged(name));
+}
+
+TEST_F(ToviBatchTest, StandardOutputFailingAfterAReplaceNamesTheFilesWithoutALine)
+{
+    for (const char *jobs : {"-j1", "-j4"}) {
+        std::vector<std::string> names;
+        for (int i = 0; i < 8; ++i)
+            names.push_back(add(std::to_string(i) + ".bmp"));
+        // Room in standard output for the title, the folder line and one
+        // line and a half; standard error on a terminal, which the limit
+        // doesn't reach.
+        RunOptions options = withErrorOnTerminal();
+        options.output = path("out.txt");
+        options.fileSizeLimit = kTitle.size() + folderLine().size() + (kSwapped.size() + 6) * 3 / 2;
+        std::vector<std::string> arguments{"-y", jobs};
+        arguments.insert(arguments.end(), names.begin(), names.end());
+        auto result = runBatch(arguments, options);
+        std::erase(result.err, '\r');
+        EXPECT_EQ(result.status, 2) << jobs;
+        EXPECT_NE(result.err.find("tovi-batch: 標準出力に書き込めません。File too large\n"), std::string::npos) << result.err;
+        const Bytes written = test::readFile(path("out.txt"));
+        const std::string out(written.begin(), written.end());
+        EXPECT_TRUE(out.starts_with(kTitle + folderLine() + kSwapped + "0.bmp\n")) << out;
+        // Each file is shown processed, named as processed without its line,
+        // or untouched.
+        std::size_t named = 0;
+        for (const auto &name : names) {
+            const bool listed = out.find(kSwapped + name.substr(name.rfind('/') + 1) + "\n") != std::string::npos;
+            const bool said = result.err.find("tovi-batch: \"" + name + "\" は処理済みですが、結果を標準出力に書けませんでした\n") !=
+                              std::string::npos;
+            named += said;
+            EXPECT_FALSE(listed && said) << name;
+            EXPECT_EQ(listed || said, !unchanged(name)) << jobs << " " << name << "\n" << result.err;
+        }
+        EXPECT_GE(named, 1u) << jobs;
+        ::unlink(path("out.txt").c_str());
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -436,11 +475,15 @@ TEST_F(ToviBatchTest, ControlCharactersInNamesArePrintedEscaped)
 {
     const auto newline = add("a\nフォルダ:\tb.bmp");
     const auto tab = add("t\tx\x1b[2J.bmp");
-    const auto result = runBatch({newline, tab}, withInput("y\nn\n"));
+    const auto unit = add("u\x1fv.bmp");
+    // A piped answer is echoed, escaped like a name.
+    const auto result = runBatch({newline, tab, unit}, withInput("y\nn\n\x1b]0;x\x07\nY\n"));
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "a\\nフォルダ:\\tb.bmp\n");
+    EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "a\\nフォルダ:\\tb.bmp\n" + kSwapped + "u\\x1Fv.bmp\n");
     EXPECT_NE(result.err.find(path() + "t\\tx\\x1B[2J.bmp [y/n/a/all/?]"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("[y/n/a/all/?]: \\x1B]0;x\\x07\n"), std::string::npos) << result.err;
     EXPECT_EQ(result.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(result.err.find('\x1f'), std::string::npos);
     EXPECT_EQ(pixelsOf(newline), kSwappedPixels);
     EXPECT_TRUE(unchanged(tab));
 }
@@ -663,17 +706,50 @@ TEST_F(ToviBatchTest, RecursiveWalksFilesFirstThenSubfoldersInBytewiseOrder)
     const auto result = runBatch({"-y", "-r", path("extra.dat"), path("r")});
     EXPECT_EQ(result.status, 1);  // a folder could not be read
     EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "extra.dat\n" + folderLine("r/") + kSwapped + "A.BMP\n" +
-                              kSwapped + "b.bmp\n" + kSwapped + "c.Bmp\n" + kSwapped + "link.bmp\n" +
+                              kSwapped + "b.bmp\n" + kSwapped + "c.Bmp\n" +
                               folderLine("r/Sub2/") + kSwapped + "f.bmp\n" + folderLine("r/sub/") + kSwapped +
                               "d.bmp\n" + folderLine("r/sub/deeper/") + kSwapped + "e.bmp\n");
-    EXPECT_EQ(result.err, "tovi-batch: フォルダ \"" + deep.unreachable() + "\" を読めません。File name too long\n");
-    EXPECT_TRUE(unchanged(path("r/c.Bmp")));  // once by its name, once by the link
+    // Links met in the walk are not followed, and said so.
+    EXPECT_EQ(result.err, "tovi-batch: \"" + path("r/link.bmp") + "\" はシンボリックリンクです。辿りません\n" +
+                              "tovi-batch: \"" + path("r/linked-folder.bmp") + "\" はシンボリックリンクです。辿りません\n" +
+                              "tovi-batch: フォルダ \"" + deep.unreachable() + "\" を読めません。File name too long\n");
+    EXPECT_EQ(pixelsOf(path("r/c.Bmp")), kSwappedPixels);  // once, not again through the link
     EXPECT_TRUE(unchanged(path("r/notes.txt")));
 
     // Without -r a folder is still refused before anything is done.
     const auto refused = runBatch({"-y", path("extra.dat"), path("r")});
     EXPECT_EQ(refused.status, 64);
     EXPECT_EQ(pixelsOf(path("extra.dat")), kSwappedPixels);
+}
+
+TEST_F(ToviBatchTest, RecursiveProcessesEachFileOnceAndNeverLeavesTheTreeByALink)
+{
+    const auto outside = add("outside.bmp");
+    const auto inside = add("t/a.bmp");
+    add("t/sub/b.bmp");
+    ASSERT_EQ(::link(inside.c_str(), path("t/sub/hard.bmp").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.c_str(), path("t/out.bmp").c_str()), 0);
+    ASSERT_EQ(::symlink("..", path("t/sub/up").c_str()), 0);
+    // The tree mounted inside itself, where that is allowed (root).
+    std::filesystem::create_directories(path("t/sub/mnt"));
+    const bool mounted = ::geteuid() == 0 && std::system(("mount --bind " + path("t") + " " + path("t/sub/mnt") +
+                                                          " 2>/dev/null").c_str()) == 0;
+    const auto result = runBatch({"-y", "-r", path("t"), path("t/sub")});
+    if (mounted)
+        EXPECT_EQ(std::system(("umount " + path("t/sub/mnt")).c_str()), 0);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, kTitle + folderLine("t/") + kSwapped + "a.bmp\n" + folderLine("t/sub/") + kSwapped + "b.bmp\n");
+    EXPECT_EQ(pixelsOf(inside), kSwappedPixels);  // once, not again by its other name
+    EXPECT_TRUE(unchanged(outside));
+    EXPECT_NE(result.err.find("\"" + path("t/out.bmp") + "\" はシンボリックリンクです"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("\"" + path("t/sub/up") + "\" はシンボリックリンクです"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("フォルダ \"" + path("t/sub") + "\" は \"" + path("t/sub") + "\" と同じフォルダです"),
+              std::string::npos) << result.err;
+    if (mounted)
+        EXPECT_NE(result.err.find("フォルダ \"" + path("t/sub/mnt") + "\" は \"" + path("t") + "\" と同じフォルダです"),
+                  std::string::npos) << result.err;
+    else
+        std::fprintf(stderr, "note: the tree mounted inside itself is not tried (needs root)\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -809,7 +885,7 @@ std::optional<JsonObject> parseJsonLine(const std::string &line)
 TEST_F(ToviBatchTest, JsonLinesParseAndMatchTheTextLines)
 {
     const std::vector<std::string> names{add("a/1.bmp"), add("a/bad.bmp", Bytes(40, 'x')), add("a/2.bmp"),
-                                         add("b/odd \"name\"\t\xff.bmp")};
+                                         add("b/odd \"name\"\t\\u0041\\\xff.bmp")};
     std::vector<std::string> arguments{"--json"};
     arguments.insert(arguments.end(), names.begin(), names.end());
     const std::string answers = "y\ny\nn\nall\n";

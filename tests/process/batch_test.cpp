@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
 #include <thread>
 
@@ -324,24 +325,45 @@ std::string runUntilError(BatchRun &run, const std::vector<std::string> &names, 
     return {};
 }
 
-TEST(BatchErrorTest, AFileShorterThanTheFileHeaderEndsTheRun)
+TEST(BatchErrorTest, AFileShorterThanItsHeadersIsAFailedFileAndTheRunGoesOn)
 {
-    TempDir pics;
-    const Bytes cut{'B', 'M', 0, 0, 0};
-    const auto names = writeSamples(pics, {"1.bmp", "short.bmp", "3.bmp"});
-    pics.write("short.bmp", cut);
-    BatchRun run({YesToAll});
-    // One job: with more, 3.bmp may already be under way when the error comes.
-    BatchSettings oneJob;
-    oneJob.jobs = 1;
-    EXPECT_EQ(runUntilError<StreamReadError>(run, names, oneJob), "ストリームからの読み込みエラー");
-    EXPECT_EQ(run.reporter.abandonedCalls, 1);
-    EXPECT_EQ(run.reporter.finishedCalls, 0);
-    // The folder line and 1.bmp; no line for the short file.
-    EXPECT_EQ(run.reporter.lines, (Lines{"N フォルダ:\t" + pics.file(""), "N " + kSwapped + "1.bmp"}));
-    EXPECT_EQ(test::pixelBytes(test::readFile(names[0])), kSwappedPixels);
-    EXPECT_EQ(test::readFile(names[1]), cut);
-    EXPECT_EQ(test::readFile(names[2]), samplePicture());
+    const Bytes whole = samplePicture();
+    Bytes hugeHeader(whole.begin(), whole.begin() + 54);
+    hugeHeader[14] = 0xF0;  // a header of 0x7FFFFFF0 bytes
+    hugeHeader[15] = hugeHeader[16] = 0xFF;
+    hugeHeader[17] = 0x7F;
+    Bytes v4Header(whole.begin(), whole.begin() + 54);
+    v4Header[14] = 108;
+    const std::vector<Bytes> cuts{Bytes(whole.begin(), whole.begin() + 2),  Bytes(whole.begin(), whole.begin() + 12),
+                                  Bytes(whole.begin(), whole.begin() + 20), Bytes(whole.begin(), whole.begin() + 40),
+                                  v4Header, hugeHeader};
+    for (const unsigned jobs : {1u, 4u}) {
+        TempDir pics;
+        std::vector<std::string> names{pics.write("0.bmp", whole)};
+        for (std::size_t i = 0; i < cuts.size(); ++i)
+            names.push_back(pics.write("cut" + std::to_string(i) + ".bmp", cuts[i]));
+        names.push_back(pics.write("z.bmp", whole));
+        struct : RecordingReporter {
+            void refused(const std::string &, const std::string &reason) override { reasons.push_back(reason); }
+            Lines reasons;
+        } reporter;
+        ScriptedAsker asker({YesToAll});
+        BatchSettings settings;
+        settings.jobs = jobs;
+        const BatchSummary summary = batchProcess(names, settings, asker, reporter);
+        EXPECT_EQ(summary.failed, cuts.size());
+        EXPECT_EQ(reporter.finishedCalls, 1);
+        ASSERT_EQ(reporter.lines.size(), cuts.size() + 3);
+        EXPECT_EQ(reporter.lines.back(), "N " + kSwapped + "z.bmp");
+        for (std::size_t i = 0; i < cuts.size(); ++i) {
+            EXPECT_EQ(reporter.lines[i + 2], "F 処理できませんでした:\tcut" + std::to_string(i) + ".bmp\t未サポートフォーマット");
+            EXPECT_EQ(test::readFile(names[i + 1]), cuts[i]);
+        }
+        ASSERT_EQ(reporter.reasons.size(), cuts.size());
+        EXPECT_EQ(reporter.reasons[2], "the file ends inside its 40-byte header");
+        EXPECT_EQ(reporter.reasons[5], "the file ends inside its 2147483632-byte header");
+        EXPECT_EQ(test::pixelBytes(test::readFile(names.back())), kSwappedPixels);
+    }
 }
 
 TEST(BatchErrorTest, AReadOnlyFileEndsTheRunAndKeepsItsContent)
@@ -506,6 +528,27 @@ TEST(BatchParallelTest, MemoryAtWorkComesFromTheDeclaredPictureSize)
     EXPECT_EQ(memoryAtWork(pics.file("missing.bmp")), 0u);
 }
 
+// How many files are under way each time another is about to start: those
+// started and not yet replaced (a replacement is one rename, so a file still
+// holding its old content is not finished).
+class InFlightReporter : public RecordingReporter {
+public:
+    explicit InFlightReporter(const std::vector<std::string> &names) : m_names(names) {}
+    void processing(std::size_t index, std::size_t count, const std::string &name) override
+    {
+        RecordingReporter::processing(index, count, name);
+        int underWay = 0;
+        for (std::size_t i = 0; i < index; ++i)
+            underWay += test::readFile(m_names[i]) == samplePicture();
+        mostUnderWay = std::max(mostUnderWay, underWay);
+    }
+
+    int mostUnderWay = 0;
+
+private:
+    const std::vector<std::string> &m_names;
+};
+
 TEST(BatchParallelTest, JobsAndAMemoryBudgetSmallerThanAnyPicture)
 {
     TempDir pics;
@@ -522,6 +565,21 @@ TEST(BatchParallelTest, JobsAndAMemoryBudgetSmallerThanAnyPicture)
     EXPECT_EQ(run.reporter.lines.size(), 7u);
     for (const auto &name : names)
         EXPECT_EQ(test::readFile(name), samplePicture()) << name << " inverted twice";
+
+    // No file starts while the budget is taken, whatever the jobs.
+    std::vector<std::string> many;
+    for (int i = 0; i < 32; ++i)
+        many.push_back(pics.write("m/" + std::to_string(10 + i) + ".bmp", samplePicture()));
+    for (const std::uint64_t pictures : {1, 2}) {
+        settings.memoryBudget = pictures * memoryAtWork(many[0]);
+        for (const auto &name : many)
+            test::writeFile(name, samplePicture());
+        InFlightReporter reporter(many);
+        ScriptedAsker asker({YesToAll});
+        batchProcess(many, settings, asker, reporter);
+        EXPECT_EQ(reporter.lines.size(), 33u);
+        EXPECT_LT(reporter.mostUnderWay, int(pictures)) << "a budget of " << pictures << " pictures";
+    }
 }
 
 TEST(BatchParallelTest, ARunEndingErrorLetsTheStartedFilesFinishAndReportThem)
@@ -555,6 +613,24 @@ TEST(BatchParallelTest, ARunEndingErrorLetsTheStartedFilesFinishAndReportThem)
     EXPECT_EQ(next, lines.size()) << "lines out of order";
     EXPECT_EQ(run.reporter.abandonedCalls, 1);
     EXPECT_EQ(run.reporter.finishedCalls, 0);
+}
+
+TEST(BatchParallelTest, ARunEndingErrorStartsNoNewFile)
+{
+    // The first file ends the run as soon as it is written; each other one
+    // takes a flush, so only the few already under way can follow it.
+    TempDir pics;
+    std::vector<std::string> names;
+    for (int i = 0; i < 200; ++i)
+        names.push_back(pics.write(std::to_string(1000 + i) + ".bmp", samplePicture()));
+    ASSERT_EQ(::chmod(names[0].c_str(), 0444), 0);
+    BatchRun run({YesToAll});
+    runUntilError<FileCreateError>(run, names, withJobs(4));
+    EXPECT_LT(run.reporter.started, 100);
+    std::size_t changed = 0;
+    for (const auto &name : names)
+        changed += test::readFile(name) != samplePicture();
+    EXPECT_EQ(changed + 1, std::size_t(run.reporter.started));
 }
 
 }  // namespace
