@@ -565,10 +565,12 @@ private:
         // Another name of the same file waits until the first is replaced.
         if (job.identity && m_inFlight.contains(*job.identity))
             return false;
+        // The new versions waiting for their group count too: they are in
+        // the system's cache until they are flushed.
+        const bool fits = m_memoryInFlight + m_pendingBytes + job.memory <= m_budget;
         if (m_running == 0)
-            return true;
-        return m_running < m_jobs && m_running + m_pendingFiles < m_groupFiles &&
-               m_memoryInFlight + job.memory <= m_budget;
+            return m_pendingFiles == 0 || fits;  // else the group goes first
+        return m_running < m_jobs && m_running + m_pendingFiles < m_groupFiles && fits;
     }
 
     void work()

@@ -104,9 +104,9 @@ struct BatchSettings {
     // order of the names whatever the number; after Yes to all, a file's line
     // comes once its group has been replaced and flushed.
     unsigned jobs = 0;
-    // The pictures of the files in flight, as their headers declare them, stay
-    // within this many bytes (0: half of the physical memory); a larger one is
-    // worked on alone.
+    // The pictures of the files in flight, as their headers declare them, and
+    // the new versions waiting for their group stay within this many bytes (0:
+    // half of the physical memory); a larger one is worked on alone.
     std::uint64_t memoryBudget = 0;
     // After Yes to all the written files are replaced in groups: at most this
     // many files (0: as many as the open-file limit allows, up to 256), a group
