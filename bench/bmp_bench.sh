@@ -2,8 +2,10 @@
 # Side-by-side benchmark of the job of one file on 8000x6000 pictures: read,
 # process, write back durably (tovi-batch --yes --mode M, one run per mode),
 # against ImageMagick (convert -negate), GraphicsMagick (gm convert -negate),
-# libvips (vips invert), netpbm (bmptopnm | pnminvert | ppmtobmp) and
-# dd conv=fsync copying the same file. Wall time and peak resident memory from
+# libvips (vips invert), netpbm (bmptopnm | pnminvert | ppmtobmp),
+# dd conv=fsync copying the same file, and the durable-replace floor
+# (bench/replace_floor.c: read the file, write it beside itself, syncfs,
+# rename it over the old, fsync the folder). Wall time and peak resident memory from
 # /usr/bin/time, each tool on a fresh copy of the same file, in one run.
 #
 #   bench/bmp_bench.sh [TOVI_BATCH...]
@@ -42,6 +44,7 @@ export MAGICK_WIDTH_LIMIT=100000 MAGICK_HEIGHT_LIMIT=100000 MAGICK_AREA_LIMIT=4G
        MAGICK_DISK_LIMIT=16GiB
 
 mkdir -p "$work"
+cc -O2 -o "$work/replace_floor" "$root/bench/replace_floor.c"
 measure() {  # label, file to copy, command (with IN and OUT)
   local label=$1 source=$2; shift 2
   cp "$source" "$work/in.bmp"
@@ -76,4 +79,5 @@ for fmt in $formats; do
   measure "libvips vips invert" "$file" 'vips invert "$IN" "$OUT"'
   measure "netpbm pnminvert" "$file" 'bmptopnm "$IN" | pnminvert | ppmtobmp > "$OUT"'
   measure "dd conv=fsync (copy)" "$file" 'dd if="$IN" of="$OUT" bs=4M conv=fsync status=none'
+  measure "durable-replace floor" "$file" "'$work/replace_floor' \"\$IN\""
 done

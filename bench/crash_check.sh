@@ -8,12 +8,18 @@
 #   full      a small tmpfs too full for the new version
 #   ulimit    a file-size limit (ulimit -f) below the new version's size
 #   twice     two runs on the same file started together (TWICE times)
+#   folder    SIGKILL at a random moment of a -y run over a folder of
+#             FOLDER_FILES pictures (default 200), FOLDER_KILLS times (default
+#             200): the run replaces them in groups
 #
 # After each run the file must be either the original or the fully processed
 # picture (compared byte for byte with reference copies), no temporary file
 # may stay beside it, and a run that reports success must have processed it.
 # Two runs at once must never lose an update: the file then holds as many
-# processings as runs reported success. The mode is invert-gray, which gives
+# processings as runs reported success. After a folder run is killed, every
+# file must be the original or the processed picture, and one more run over
+# the folder must leave no temporary file and every file one processing
+# further (nothing lost, nothing done twice by one run). The mode is invert-gray, which gives
 # a different picture when applied twice, so a double processing shows.
 #
 #   bench/crash_check.sh [TOVI_BATCH]
@@ -37,6 +43,8 @@ work=${CHECK_DIR:-/tmp/tovi-crash-check}
 kills=${KILLS:-200}
 twice=${TWICE:-20}
 large=${LARGE:-3000x2000}
+folder_kills=${FOLDER_KILLS:-200}
+folder_files=${FOLDER_FILES:-200}
 mode=invert-gray
 
 cleanup() {
@@ -219,6 +227,64 @@ for name in large small; do
   done
 done
 
+echo "crash_check: $folder_kills kills of a run over $folder_files files" >&2
+# References: every file of the folder, processed once and twice, by name and
+# content hash.
+declare -A folder_ref
+python3 "$root/bench/make_bmp.py" 24 200 150 "$work/masters/folder" "$folder_files"
+cp -r "$work/masters/folder" "$work/masters/folder.once"
+"$tovi" -y --mode "$mode" "$work/masters/folder.once"/*.bmp >/dev/null
+cp -r "$work/masters/folder.once" "$work/masters/folder.twice"
+"$tovi" -y --mode "$mode" "$work/masters/folder.twice"/*.bmp >/dev/null
+for kind in "" .once .twice; do
+  state=original; [[ $kind == .once ]] && state=processed; [[ $kind == .twice ]] && state=twice
+  while read -r hash file; do folder_ref[${file##*/},$hash]=$state; done < <(md5sum "$work/masters/folder$kind"/*.bmp)
+done
+# folder_states DIR: "original processed twice damaged" counts of the files.
+folder_states() {
+  local o=0 p=0 w=0 d=0 hash file
+  while read -r hash file; do
+    case ${folder_ref[${file##*/},$hash]:-damaged} in
+      original) o=$((o + 1)) ;; processed) p=$((p + 1)) ;; twice) w=$((w + 1)) ;; *) d=$((d + 1)) ;;
+    esac
+  done < <(md5sum "$1"/*.bmp)
+  echo "$o $p $w $d"
+}
+fdir="$work/run/folder"
+declare -A fc
+if (( folder_kills > 0 )); then
+  rm -rf "$fdir" && cp -r "$work/masters/folder" "$fdir"
+  start=$(date +%s%N)
+  "$tovi" -y --mode "$mode" "$fdir"/*.bmp >/dev/null
+  fspan=$(( ($(date +%s%N) - start) / 1000000 + 1 ))
+fi
+for ((i = 0; i < folder_kills; i++)); do
+  rm -rf "$fdir" && cp -r "$work/masters/folder" "$fdir"
+  "$tovi" -y --mode "$mode" "$fdir"/*.bmp >/dev/null 2>&1 &
+  pid=$!
+  delay=$(( RANDOM % (fspan + fspan / 4 + 1) ))
+  sleep "$((delay / 1000)).$(printf '%03d' $((delay % 1000)))"
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  read -r o p w d < <(folder_states "$fdir")
+  fc[runs]=$(( ${fc[runs]:-0} + 1 ))
+  fc[original]=$(( ${fc[original]:-0} + o )); fc[processed]=$(( ${fc[processed]:-0} + p ))
+  fc[damaged]=$(( ${fc[damaged]:-0} + d + w ))
+  (( o > 0 && p > 0 )) && fc[mixed]=$(( ${fc[mixed]:-0} + 1 ))
+  left=$(find "$fdir" -maxdepth 1 -name '.*.tovi-*' | wc -l)
+  fc[left]=$(( ${fc[left]:-0} + left ))
+  ok=1
+  (( d + w == 0 )) || ok=0
+  # One more run: everything one processing further, no temporary file.
+  "$tovi" -y --mode "$mode" "$fdir"/*.bmp >/dev/null 2>&1 || ok=0
+  read -r o2 p2 w2 d2 < <(folder_states "$fdir")
+  (( o2 == 0 && d2 == 0 && p2 == o && w2 == p )) || ok=0
+  staying=$(find "$fdir" -maxdepth 1 -name '.*.tovi-*' | wc -l)
+  fc[staying]=$(( ${fc[staying]:-0} + staying ))
+  (( staying == 0 )) || ok=0
+  (( ok )) || fc[bad]=$(( ${fc[bad]:-0} + 1 ))
+done
+
 printf '\n| check | file | runs | original | processed | processed twice | damaged | temporary file removed by the next run | temporary file staying | unsound outcomes |\n'
 printf '|---|---|---|---|---|---|---|---|---|---|\n'
 for key in "${rows[@]}"; do
@@ -227,8 +293,15 @@ for key in "${rows[@]}"; do
     "${count[$key,twice]:-0}" "${count[$key,damaged]:-0}" "${count[$key,cleared]:-0}" \
     "${count[$key,temps]:-0}" "${count[$key,bad]:-0}"
 done
-bad=0
+if (( folder_kills > 0 )); then
+  printf '\n| check | files | runs | files original | files processed | files damaged | runs with both | temporary files after the kill | temporary files after the next run | unsound runs |\n'
+  printf '|---|---|---|---|---|---|---|---|---|---|\n'
+  printf '| folder kill | %d | %d | %d | %d | %d | %d | %d | %d | %d |\n' "$folder_files" "${fc[runs]:-0}" \
+    "${fc[original]:-0}" "${fc[processed]:-0}" "${fc[damaged]:-0}" "${fc[mixed]:-0}" "${fc[left]:-0}" \
+    "${fc[staying]:-0}" "${fc[bad]:-0}"
+fi
+bad=${fc[bad]:-0}
 for key in "${rows[@]}"; do bad=$(( bad + ${count[$key,bad]:-0} )); done
 echo
-echo "large: $large 24-bit ($(stat -c %s "$work/masters/large.bmp") bytes), small: 64x48 24-bit; mode $mode"
+echo "large: $large 24-bit ($(stat -c %s "$work/masters/large.bmp") bytes), small: 64x48 24-bit; folder: $folder_files of 200x150 24-bit; mode $mode"
 exit $(( bad > 0 ))

@@ -2,16 +2,19 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <exception>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -70,23 +73,42 @@ private:
     std::uint64_t m_size = 0;
 };
 
+ResultLine failedResult(const std::string &fileName, const PictureFormatError &error)
+{
+    return {ResultLine::Failed, failedLine(fileName), {}, {}, error.reason().empty() ? error.what() : error.reason(), 0};
+}
+
+// A file read, processed and written into its new version, whose replacing
+// is left to a group commit: it holds the file (and its lock) until then.
+struct WrittenFile {
+    std::unique_ptr<platform::HeldFile> file;
+    std::unique_ptr<platform::SafeFileWriter> writer;  // of file: let go of first
+    std::uint64_t bytes = 0;
+};
+
 // Reads, processes and writes back one file. A picture-format error anywhere on
 // the way makes it a failed file; the file is then left as it was, since
 // writing is the last step and replaces the file only when it completes. The
 // file is held from reading to replacing, so what is replaced is what was read.
+// With `deferred`, a file that is to be replaced is only written and finished
+// (its write-back started); the caller replaces it, and completes the line's
+// ownerChanged after that.
 ResultLine processFile(picture::Bitmap &work, const std::string &name, const BatchSettings &settings,
-                       const platform::ReplaceOptions &replace, const BatchReporter &reporter)
+                       const platform::ReplaceOptions &replace, const BatchReporter &reporter,
+                       WrittenFile *deferred = nullptr)
 {
     const std::string fileName = reporter.shownName(fileNamePart(name));
     try {
         // A dry run reads without holding, so it neither locks the file nor
         // tidies temporary files beside it: it leaves the folder as it is.
-        std::optional<platform::HeldFile> file;
+        std::unique_ptr<platform::HeldFile> file;
         try {
-            if (settings.dryRun)
+            if (settings.dryRun) {
                 work.loadFromFile(name);
-            else
-                work.loadFromStream(file.emplace(name));
+            } else {
+                file = std::make_unique<platform::HeldFile>(name);
+                work.loadFromStream(*file);
+            }
         } catch (const StreamReadError &error) {
             // A file that ends before its headers or its pixels do can't be
             // processed like any other unreadable picture; it doesn't end the
@@ -96,10 +118,14 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
         const picture::PixelFormat before = work.pixelFormat();
         processColorsWith(work, settings.mode, settings.color1, settings.color2,
                           ColorSettings{settings.tolerance, settings.grayFormula});
+        std::unique_ptr<platform::SafeFileWriter> writer;
         if (file) {
-            platform::SafeFileWriter writer(*file, replace);
-            work.saveToStream(writer);
-            writer.commit();
+            writer = std::make_unique<platform::SafeFileWriter>(*file, replace);
+            work.saveToStream(*writer);
+            if (deferred)
+                writer->finish();
+            else
+                writer->commit();
         } else {
             // The writer's own refusals, so that a dry run ends at the file
             // where a real run would end, with the same message.
@@ -110,11 +136,16 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
         const picture::PixelFormat after = work.pixelFormat();
         const std::uint64_t otherLinks = file ? file->otherLinks() : 0;
         const bool ownerChanged = file && file->ownerChanged();
+        if (deferred && writer) {
+            deferred->bytes = writer->size();
+            deferred->file = std::move(file);
+            deferred->writer = std::move(writer);
+        }
         if (after == before)
             return {ResultLine::Normal, processedLine(settings.mode, fileName), before, after, {}, otherLinks, ownerChanged};
         return {ResultLine::Changed, changedLine(fileName, before, after), before, after, {}, otherLinks, ownerChanged};
     } catch (const PictureFormatError &error) {
-        return {ResultLine::Failed, failedLine(fileName), {}, {}, error.reason().empty() ? error.what() : error.reason(), 0};
+        return failedResult(fileName, error);
     }
 }
 
@@ -236,18 +267,51 @@ std::optional<FileIdentity> identityOf(const std::string &name)
     return FileIdentity{info.st_dev, info.st_ino};
 }
 
-// Works on names[first..] with several threads, once every remaining file is
-// to be processed. Each file is read, processed, written, flushed and renamed
-// as in a run of one job; only the flushes of different files overlap. The
-// lines are reported from the calling thread in the order of the names. An
-// error other than a picture-format error starts no new file, lets the started
-// ones finish and report their lines, and is then passed on.
+// How many files a group may hold: each holds its file, its folder and its
+// new version open until the group is replaced.
+std::size_t groupFileLimit(unsigned setting, unsigned jobs)
+{
+    constexpr std::size_t kMostFiles = 256;
+    constexpr std::size_t kDescriptorsPerFile = 3;
+    constexpr std::size_t kDescriptorsKept = 64;  // for everything else
+    std::size_t limit = setting ? setting : kMostFiles;
+    struct rlimit files;
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+        const std::size_t room = files.rlim_cur > kDescriptorsKept ? (files.rlim_cur - kDescriptorsKept) / kDescriptorsPerFile : 0;
+        limit = std::min(limit, room > jobs ? room - jobs : 1);
+    }
+    return std::max<std::size_t>(limit, 1);
+}
+
+// The bytes of new versions a group may wait with: they are on their way to
+// the disk, in the system's cache, and count against the memory budget.
+std::uint64_t groupByteLimit(std::uint64_t budget)
+{
+    constexpr std::uint64_t kLeast = std::uint64_t{16} << 20;
+    constexpr std::uint64_t kMost = std::uint64_t{256} << 20;
+    return std::clamp(budget / 4, kLeast, kMost);
+}
+
+// Works on names[first..], once every remaining file is to be processed. Each
+// file is read, processed and written into its new version by one of `jobs`
+// threads, which starts it on its way to the disk and goes on with the next
+// file. The calling thread replaces the written files in groups (group
+// commit): when a group is complete (its files, its bytes or its time are up,
+// or nothing else is being worked on), each file system of the group is
+// flushed once, each file checked and renamed over its name, and each folder
+// flushed once; only then are the group's lines reported, from the calling
+// thread, in the order of the names. A file stays held from its reading to
+// its renaming. An error other than a picture-format error starts no new file,
+// lets the started and written ones finish their group and report their
+// lines, and is then passed on.
 class ParallelRun {
 public:
     ParallelRun(const std::vector<std::string> &names, const BatchSettings &settings,
                 const platform::ReplaceOptions &replace, BatchReporter &reporter, unsigned jobs)
         : m_names(names), m_settings(settings), m_replace(replace), m_reporter(reporter), m_jobs(jobs),
-          m_budget(settings.memoryBudget ? settings.memoryBudget : defaultMemoryBudget())
+          m_budget(settings.memoryBudget ? settings.memoryBudget : defaultMemoryBudget()),
+          m_groupFiles(groupFileLimit(settings.groupFiles, jobs)), m_groupBytes(groupByteLimit(m_budget)),
+          m_groupWait(settings.groupWaitMs ? std::chrono::milliseconds(settings.groupWaitMs) : kGroupWait)
     {
     }
 
@@ -281,9 +345,14 @@ public:
         for (;;) {
             startFiles();
             std::unique_lock lock(m_mutex);
-            while (m_done.contains(reported)) {
-                Outcome outcome = std::move(m_done.at(reported));
-                m_done.erase(reported);
+            if (m_pendingFiles > 0 && groupComplete()) {
+                commitGroup(lock);
+                continue;
+            }
+            for (auto done = m_done.find(reported); done != m_done.end() && !done->second.written.writer;
+                 done = m_done.find(reported)) {
+                Outcome outcome = std::move(done->second);
+                m_done.erase(done);
                 lock.unlock();
                 const std::string &name = m_names[reported];
                 if (outcome.error) {
@@ -319,12 +388,17 @@ public:
                 break;
             // Only a file under way can bring what startFiles() lacked (a job,
             // room in the budget) or the next line: with none, every started
-            // file has finished, its line is reported, and the next file finds
-            // room. The files may well have finished while the lines were being
-            // reported, so this is decided here, under the lock, not before.
+            // file has finished, its line is reported (or waits for its group,
+            // which is then complete), and the next file finds room. The files
+            // may well have finished while the lines were being reported, so
+            // this is decided here, under the lock, not before.
             if (m_running > 0) {
                 const std::size_t finished = m_finished;
-                m_jobDone.wait(lock, [&] { return m_finished != finished; });
+                const auto changed = [&] { return m_finished != finished; };
+                if (m_pendingFiles > 0)
+                    m_jobDone.wait_until(lock, m_groupStarted + m_groupWait, changed);
+                else
+                    m_jobDone.wait(lock, changed);
             }
         }
         if (firstError)
@@ -332,6 +406,8 @@ public:
     }
 
 private:
+    static constexpr std::chrono::milliseconds kGroupWait{500};
+
     struct Job {
         std::size_t index = 0;
         std::uint64_t memory = 0;
@@ -341,7 +417,98 @@ private:
     struct Outcome {
         ResultLine line;
         std::exception_ptr error;
+        WrittenFile written;  // waiting for its group while it has a writer
+        std::optional<FileIdentity> identity;
+        std::string name;
     };
+
+    // Called with the mutex held.
+    bool groupComplete() const
+    {
+        // Nothing being worked on: waiting would bring nothing new. An error:
+        // the written files finish now.
+        return m_running == 0 || m_stopping || m_pendingFiles >= m_groupFiles || m_pendingBytes >= m_groupBytes ||
+               std::chrono::steady_clock::now() >= m_groupStarted + m_groupWait;
+    }
+
+    // Replaces the files of the group, with the mutex held on entry and on
+    // return (not in between). A file that fails gets its error, and the
+    // others go on: each is reported as it ends up.
+    void commitGroup(std::unique_lock<std::mutex> &lock)
+    {
+        std::vector<Outcome *> group;
+        for (auto &[index, outcome] : m_done)
+            if (outcome.written.writer)
+                group.push_back(&outcome);  // in the order of the names
+        lock.unlock();
+
+        // A file changed meanwhile by another program is a failed file, as
+        // in a run of one job; any other error ends the run.
+        const auto failed = [&](Outcome &outcome) {
+            try {
+                throw;
+            } catch (const PictureFormatError &error) {
+                outcome.line = failedResult(m_reporter.shownName(fileNamePart(outcome.name)), error);
+            } catch (...) {
+                outcome.error = std::current_exception();
+            }
+            outcome.written.writer.reset();
+        };
+        std::map<std::uint64_t, bool> fileSystems;
+        for (Outcome *outcome : group) {
+            auto &writer = *outcome->written.writer;
+            const auto [place, added] = fileSystems.try_emplace(writer.fileSystem(), false);
+            if (added)
+                place->second = writer.flushFileSystem();
+        }
+        for (Outcome *outcome : group) {
+            try {
+                auto &writer = *outcome->written.writer;
+                writer.flush(fileSystems.at(writer.fileSystem()));
+            } catch (...) {
+                failed(*outcome);
+            }
+        }
+        for (Outcome *outcome : group) {
+            if (!outcome->written.writer)
+                continue;
+            try {
+                outcome->written.writer->replace();
+                outcome->line.ownerChanged = outcome->written.file->ownerChanged();
+            } catch (...) {
+                failed(*outcome);
+            }
+        }
+        std::set<std::pair<std::uint64_t, std::uint64_t>> folders;
+        for (Outcome *outcome : group) {
+            if (!outcome->written.writer)
+                continue;
+            try {
+                auto &writer = *outcome->written.writer;
+                if (folders.insert(writer.folder()).second)
+                    writer.flushFolder();
+            } catch (...) {
+                failed(*outcome);
+            }
+        }
+        for (Outcome *outcome : group) {
+            outcome->written.writer.reset();
+            outcome->written.file.reset();
+        }
+
+        lock.lock();
+        for (Outcome *outcome : group) {
+            if (outcome->identity)
+                m_inFlight.erase(m_inFlight.find(*outcome->identity));
+            if (outcome->error)
+                m_stopping = true;
+        }
+        // Files written meanwhile wait for the next group.
+        m_pendingFiles -= group.size();
+        for (const Outcome *outcome : group)
+            m_pendingBytes -= outcome->written.bytes;
+        m_groupStarted = std::chrono::steady_clock::now();
+    }
 
     // Starts the next files while a thread, the memory budget and their
     // identity allow. Called from the run's thread only.
@@ -376,11 +543,15 @@ private:
 
     bool hasRoomFor(const Job &job) const
     {
-        if (m_running == 0)
-            return true;
-        if (m_running >= m_jobs || m_memoryInFlight + job.memory > m_budget)
+        // Another name of the same file waits until the first is replaced.
+        if (job.identity && m_inFlight.contains(*job.identity))
             return false;
-        return !job.identity || !m_inFlight.contains(*job.identity);
+        // The new versions waiting for their group count too: they are in
+        // the system's cache until they are flushed.
+        const bool fits = m_memoryInFlight + m_pendingBytes + job.memory <= m_budget;
+        if (m_running == 0)
+            return m_pendingFiles == 0 || fits;  // else the group goes first
+        return m_running < m_jobs && m_running + m_pendingFiles < m_groupFiles && fits;
     }
 
     void work()
@@ -396,8 +567,11 @@ private:
             m_queue.pop_front();
             lock.unlock();
             Outcome outcome;
+            outcome.identity = job.identity;
+            outcome.name = m_names[job.index];
             try {
-                outcome.line = processFile(picture, m_names[job.index], m_settings, m_replace, m_reporter);
+                outcome.line = processFile(picture, m_names[job.index], m_settings, m_replace, m_reporter,
+                                           &outcome.written);
             } catch (...) {
                 outcome.error = std::current_exception();
             }
@@ -406,8 +580,13 @@ private:
                 m_stopping = true;
             --m_running;
             m_memoryInFlight -= job.memory;
-            if (job.identity)
+            if (outcome.written.writer) {
+                if (m_pendingFiles++ == 0)
+                    m_groupStarted = std::chrono::steady_clock::now();
+                m_pendingBytes += outcome.written.bytes;
+            } else if (job.identity) {
                 m_inFlight.erase(m_inFlight.find(*job.identity));
+            }
             m_done.emplace(job.index, std::move(outcome));
             ++m_finished;
             m_jobDone.notify_one();
@@ -420,6 +599,9 @@ private:
     BatchReporter &m_reporter;
     const unsigned m_jobs;
     const std::uint64_t m_budget;
+    const std::size_t m_groupFiles;
+    const std::uint64_t m_groupBytes;
+    const std::chrono::milliseconds m_groupWait;
 
     // The run's thread alone.
     std::size_t m_next = 0;
@@ -429,10 +611,15 @@ private:
     std::condition_variable m_workReady;
     std::condition_variable m_jobDone;
     std::deque<Job> m_queue;
+    // Finished files by index; those with a writer wait for their group and
+    // are touched by the run's thread alone.
     std::map<std::size_t, Outcome> m_done;
-    std::multiset<FileIdentity> m_inFlight;
+    std::multiset<FileIdentity> m_inFlight;  // started and not yet replaced
     std::size_t m_running = 0;
     std::uint64_t m_memoryInFlight = 0;
+    std::size_t m_pendingFiles = 0;
+    std::uint64_t m_pendingBytes = 0;
+    std::chrono::steady_clock::time_point m_groupStarted;
     std::size_t m_finished = 0;
     bool m_stopping = false;
     bool m_closing = false;
@@ -519,7 +706,7 @@ BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSett
                 reportSkipped(reporter, name, *answer);
                 continue;
             }
-            if (*answer == BatchAnswer::YesToAll && jobs > 1 && count - i > 1) {
+            if (*answer == BatchAnswer::YesToAll && count - i > 1) {
                 ParallelRun(names, settings, replace, reporter, jobs).run(i, summary, previousFolder, endedAt);
                 break;
             }

@@ -101,12 +101,18 @@ struct BatchSettings {
     ColorRef color2 = 0x00000000;  // black
     // Files worked on at once after Yes to all (0: one per processor). Until
     // then each file waits for its question. The result lines come in the
-    // order of the names whatever the number.
+    // order of the names whatever the number; after Yes to all, a file's line
+    // comes once its group has been replaced and flushed.
     unsigned jobs = 0;
-    // The pictures of the files in flight, as their headers declare them, stay
-    // within this many bytes (0: half of the physical memory); a larger one is
-    // worked on alone.
+    // The pictures of the files in flight, as their headers declare them, and
+    // the new versions waiting for their group stay within this many bytes (0:
+    // half of the physical memory); a larger one is worked on alone.
     std::uint64_t memoryBudget = 0;
+    // After Yes to all the written files are replaced in groups: at most this
+    // many files (0: as many as the open-file limit allows, up to 256), a group
+    // waiting at most this long for more (0: half a second).
+    unsigned groupFiles = 0;
+    unsigned groupWaitMs = 0;
     // Reads and processes every file as a real run would, writes nothing
     // back; a file that couldn't be replaced ends the run as it would.
     bool dryRun = false;

@@ -64,6 +64,19 @@ public:
     explicit WriterInPlace(std::string name) : m_name(std::move(name)) {}
     int fsync(int fd) override
     {
+        editOnce();
+        return FaultySystemCalls::fsync(fd);
+    }
+    // The flush of a group of new versions.
+    int syncfs(int fd) override
+    {
+        editOnce();
+        return FaultySystemCalls::syncfs(fd);
+    }
+
+private:
+    void editOnce()
+    {
         if (!m_done) {
             m_done = true;
             EXPECT_EQ(inChild([&] {
@@ -72,10 +85,8 @@ public:
                       }),
                       0);
         }
-        return FaultySystemCalls::fsync(fd);
     }
 
-private:
     std::string m_name;
     bool m_done = false;
 };

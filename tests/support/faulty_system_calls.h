@@ -12,7 +12,7 @@ namespace tovi::test {
 
 class FaultySystemCalls : public platform::SystemCalls {
 public:
-    enum Call { Open, Write, Pread, Fsync, Link, Rename, Owner, Mode, Attributes, Times, kCalls };
+    enum Call { Open, Write, Pread, Fsync, Link, Rename, Owner, Mode, Attributes, Times, Syncfs, SyncRange, kCalls };
 
     FaultySystemCalls() : m_previous(platform::useSystemCalls(this)) {}
     ~FaultySystemCalls() override { platform::useSystemCalls(m_previous); }
@@ -40,6 +40,11 @@ public:
         return fails(Pread) ? -1 : SystemCalls::pread(fd, buffer, n, offset);
     }
     int fsync(int fd) override { return fails(Fsync) ? -1 : SystemCalls::fsync(fd); }
+    int syncfs(int fd) override { return fails(Syncfs) ? -1 : SystemCalls::syncfs(fd); }
+    int syncFileRange(int fd, off_t offset, off_t n, unsigned flags) override
+    {
+        return fails(SyncRange) ? -1 : SystemCalls::syncFileRange(fd, offset, n, flags);
+    }
     int linkat(int fromFolder, const char *from, int toFolder, const char *to, int flags) override
     {
         return fails(Link) ? -1 : SystemCalls::linkat(fromFolder, from, toFolder, to, flags);

@@ -190,8 +190,6 @@ void SafeFileWriter::finishContent()
         if (systemCalls().futimens(m_fd, times) != 0)
             fail("futimens", errno);
     }
-    if (systemCalls().fsync(m_fd) != 0)
-        fail("fsync", errno);
     m_ownerChanged = ownerChanged;
 }
 
@@ -231,6 +229,14 @@ void SafeFileWriter::requireUntouchedTarget()
 
 void SafeFileWriter::commit()
 {
+    finish();
+    flush(false);
+    replace();
+    flushFolder();
+}
+
+void SafeFileWriter::finish()
+{
     if (m_fd < 0) {
         discard();
         throw StreamWriteError();
@@ -238,6 +244,40 @@ void SafeFileWriter::commit()
     if (m_writeError != 0)
         fail("write", m_writeError);
     finishContent();
+    // Only a head start for the flush: a failure here shows there too.
+    systemCalls().syncFileRange(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    m_finished = true;
+}
+
+bool SafeFileWriter::flushFileSystem()
+{
+    return m_fd >= 0 && systemCalls().syncfs(m_fd) == 0;
+}
+
+void SafeFileWriter::flush(bool fileSystemFlushed)
+{
+    if (!m_finished)
+        finish();
+    // After a flush of the whole file system the data is on the disk; waiting
+    // for its write-back still reports a write that failed for this file.
+    constexpr unsigned kWait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    if (fileSystemFlushed) {
+        if (systemCalls().syncFileRange(m_fd, 0, 0, kWait) == 0)
+            return;
+        // A file system without it is flushed file by file.
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ESPIPE)
+            fail("sync_file_range", errno);
+    }
+    if (systemCalls().fsync(m_fd) != 0)
+        fail("fsync", errno);
+}
+
+void SafeFileWriter::replace()
+{
+    if (m_fd < 0) {
+        discard();
+        throw StreamWriteError();
+    }
     requireUntouchedTarget();
 
     HeldFile &target = *m_target;
@@ -252,14 +292,35 @@ void SafeFileWriter::commit()
     m_unfinishedSlot = -1;
     m_tempName.clear();
     target.m_ownerChanged = m_ownerChanged && target.m_fd >= 0;
+    // The temporary file is the target now: nothing of it is to be removed.
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+void SafeFileWriter::flushFolder()
+{
     // The rename itself is made durable by flushing the folder; a file system
     // that can't flush folders has nothing more to offer.
     // Failing here, the new version is in place, complete and flushed; only
     // its name may not survive a power cut. Putting the old one back would
     // need a name for it that a killed run leaves behind.
-    if (systemCalls().fsync(target.m_folderFd) != 0 && errno != EINVAL && errno != EROFS)
+    if (systemCalls().fsync(m_target->m_folderFd) != 0 && errno != EINVAL && errno != EROFS)
         fail("fsync (フォルダ)", errno);
     discard();
+}
+
+std::uint64_t SafeFileWriter::fileSystem() const
+{
+    struct stat info;
+    return ::fstat(m_target->m_folderFd, &info) == 0 ? std::uint64_t(info.st_dev) : 0;
+}
+
+std::pair<std::uint64_t, std::uint64_t> SafeFileWriter::folder() const
+{
+    struct stat info;
+    if (::fstat(m_target->m_folderFd, &info) != 0)
+        return {0, 0};
+    return {std::uint64_t(info.st_dev), std::uint64_t(info.st_ino)};
 }
 
 void checkReplaceable(const std::string &fileName)

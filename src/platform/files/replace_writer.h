@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/files/held_file.h"
 #include "platform/files/stream.h"
@@ -59,9 +60,31 @@ public:
     // changed the file in place since it was opened (its change then stays).
     void commit();
 
+    // The steps of commit(), for a caller that replaces many files together
+    // and flushes them as one group; each throws as commit() does and then
+    // leaves the target untouched. finish() ends the writing: the attributes
+    // and times are set and the new version starts on its way to the disk
+    // without waiting for it. flush() waits until it is there, and reports a
+    // failure of its own; fileSystemFlushed says that flushFileSystem() of
+    // a writer on the same file system succeeded since finish(), which makes
+    // flush() a wait without a flush of its own. replace() renames it over
+    // the target if the name still leads to the file opened, as it was;
+    // flushFolder() makes the rename durable, once for all the writers of
+    // one folder (the others need not call it).
+    void finish();
+    // Flushes the whole file system the new version is on (syncfs); false
+    // when that failed, and each writer's flush() then flushes its own file.
+    bool flushFileSystem();
+    void flush(bool fileSystemFlushed);
+    void replace();
+    void flushFolder();
+    // The file system and the folder of the target (device and inode).
+    std::uint64_t fileSystem() const;
+    std::pair<std::uint64_t, std::uint64_t> folder() const;
+
 private:
     void start();
-    // Attributes, times and the flush of the new version.
+    // Attributes and times of the new version.
     void finishContent();
     // Throws unless the name still leads to the file opened, as it was.
     void requireUntouchedTarget();
@@ -80,6 +103,7 @@ private:
     int m_unfinishedSlot = -1;
     int m_writeError = 0;
     bool m_ownerChanged = false;
+    bool m_finished = false;
     std::uint64_t m_position = 0;
 };
 

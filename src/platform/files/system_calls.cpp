@@ -36,6 +36,16 @@ int SystemCalls::fsync(int fd)
     return ::fsync(fd);
 }
 
+int SystemCalls::syncfs(int fd)
+{
+    return ::syncfs(fd);
+}
+
+int SystemCalls::syncFileRange(int fd, off_t offset, off_t n, unsigned flags)
+{
+    return ::sync_file_range(fd, offset, n, flags);
+}
+
 int SystemCalls::linkat(int fromFolder, const char *from, int toFolder, const char *to, int flags)
 {
     return ::linkat(fromFolder, from, toFolder, to, flags);

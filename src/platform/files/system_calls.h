@@ -23,6 +23,8 @@ public:
     virtual ssize_t write(int fd, const void *buffer, std::size_t n);
     virtual ssize_t pread(int fd, void *buffer, std::size_t n, off_t offset);
     virtual int fsync(int fd);
+    virtual int syncfs(int fd);
+    virtual int syncFileRange(int fd, off_t offset, off_t n, unsigned flags);
     virtual int linkat(int fromFolder, const char *from, int toFolder, const char *to, int flags);
     virtual int renameat(int fromFolder, const char *from, int toFolder, const char *to);
     virtual int fchown(int fd, uid_t owner, gid_t group);
