@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "picture/bmp/bmp_codec.h"
 #include "platform/errors.h"
+#include "platform/stream.h"
 #include "platform/system_colors.h"
 
 namespace tovi::picture {
@@ -54,6 +56,32 @@ void copyTopLeft(const Raster &from, Raster &to)
     const std::size_t bytes = std::min(from.rowBytes(), to.rowBytes());
     for (int i = 0; i < rows; ++i)
         std::memcpy(to.scanLine(i), from.scanLine(i), bytes);
+}
+
+// Each pixel's alpha by the alpha mask, scaled to 0..255, rows from the top;
+// empty for a raster without an alpha mask.
+std::vector<std::uint8_t> alphaOf(const Raster &raster, std::uint32_t mask)
+{
+    const unsigned bits = unsigned(raster.bitsPerPixel());
+    if (mask == 0 || (bits != 16 && bits != 32))
+        return {};
+    unsigned shift = 0;
+    while (((mask >> shift) & 1u) == 0)
+        ++shift;
+    const std::uint64_t top = mask >> shift;
+    std::vector<std::uint8_t> alpha(std::size_t(raster.width()) * std::size_t(raster.height()));
+    std::uint8_t *out = alpha.data();
+    for (int y = 0; y < raster.height(); ++y) {
+        const std::uint8_t *row = raster.scanLine(y);
+        for (int x = 0; x < raster.width(); ++x) {
+            const std::uint8_t *p = row + std::size_t(x) * (bits / 8);
+            std::uint32_t value = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
+            if (bits == 32)
+                value |= std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+            *out++ = std::uint8_t((((value & mask) >> shift) * 255 + top / 2) / top);
+        }
+    }
+    return alpha;
 }
 
 }  // namespace
@@ -295,6 +323,15 @@ ClipboardForm Bitmap::toClipboard() const
     copyWithConversion(*m_raster, *copy, 0, 0, m_brushColor, textColor());
     form.bitmap = std::move(copy);
     form.palette = m_palette;
+    if (!m_raster->isDevice())
+        form.alpha = alphaOf(*m_raster, m_masks.alpha);
+    try {
+        MemoryStream file;
+        bmp::encode(*this, file);
+        form.file = std::make_shared<const std::vector<std::uint8_t>>(file.data());
+    } catch (const PictureFormatError &) {
+        // A picture the writer can't keep whole travels as its bitmap only.
+    }
     return form;
 }
 

@@ -51,10 +51,22 @@ struct FileExtras {
     static constexpr std::uint16_t kUnsetPixel = 0x100;
 };
 
+class Bitmap;
+
 struct ClipboardForm {
     int format = kClipboardBitmap;
     std::shared_ptr<const Raster> bitmap;
     std::optional<LogicalPalette> palette;
+    // A copy: the picture as the BMP codec writes it (header block, masks,
+    // alpha, profile, run-length data), offered beside the bitmap; none when
+    // the writer refuses the picture.
+    std::shared_ptr<const std::vector<std::uint8_t>> file;
+    // A copy: each pixel's alpha scaled to 0..255, rows from the top, for a
+    // picture with an alpha mask; empty otherwise.
+    std::vector<std::uint8_t> alpha;
+    // A paste: the picture a BMP or an image with alpha on the clipboard
+    // gave, when it holds what the bitmap can't; it is then taken as it is.
+    std::shared_ptr<const Bitmap> picture;
 };
 
 class Bitmap {

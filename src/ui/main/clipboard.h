@@ -23,14 +23,23 @@ public:
 // picture. Never fails: no clipboard offers none.
 bool hasBitmap();
 
-// Empties the clipboard and puts the bitmap (with its palette) on it; a form
-// without a bitmap leaves the clipboard empty. Throws ClipboardError.
+// Empties the clipboard and puts the bitmap (with its palette) on it, as an
+// image with alpha where the picture has an alpha mask, and beside it the
+// picture as a BMP file (image/bmp) where the form has one; a form without a
+// bitmap leaves the clipboard empty. Throws ClipboardError.
 void setBitmap(const picture::ClipboardForm &form);
 
 // The clipboard's bitmap as a device raster, with the palette of an indexed
 // image; a form without a bitmap when the clipboard holds none (any more).
+// A BMP that holds more than a bitmap (the program's own copy of a picture
+// with a longer header, alpha, a profile or run-length data) and an image
+// with transparency come as the form's picture instead, taken as they are.
 // Throws ClipboardError.
 picture::ClipboardForm bitmap();
+
+// A pasted image: a device raster (fromImage), or for an image with
+// transparency a 32-bit picture with an alpha mask.
+picture::ClipboardForm fromPastedImage(const QImage &image);
 
 // Decodes a picture another program put on the clipboard encoded (PNG, BMP,
 // ...): a null image for data that isn't a picture the image reader reads.

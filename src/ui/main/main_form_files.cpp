@@ -82,7 +82,10 @@ void TMainForm::EditPaste1Execute()
     UndoHistory::Step before = currentStep();
     // Without a bitmap (gone since the test) this is the unsupported
     // clipboard data error; the picture then stays as it was.
-    Image1->picture().bitmap().fromClipboard(form.format, form.bitmap, form.palette ? &*form.palette : nullptr);
+    if (form.picture)
+        Image1->picture().bitmap() = *form.picture;
+    else
+        Image1->picture().bitmap().fromClipboard(form.format, form.bitmap, form.palette ? &*form.palette : nullptr);
     m_undoHistory.record(std::move(before));
     SetFileName(QString());
     ShowPicture();

@@ -186,6 +186,35 @@ TEST_F(Clipboard, ImageFromAnotherProgramEnablesPasteAndPastes)
     EXPECT_EQ(formatLabel(), kDevice);
 }
 
+TEST_F(Clipboard, CopyOffersTheBmpAndAlphaAndPastingBackKeepsThem)
+{
+    ui::TMainForm &form = start();
+    for (const QString &file : keepingFiles()) {
+        picture::Bitmap original;
+        original.loadFromFile(file.toStdString());
+        open(file);
+        const QString label = formatLabel();
+        copy(form);
+        const QMimeData *data = QApplication::clipboard()->mimeData();
+        ASSERT_NE(data, nullptr);
+        EXPECT_TRUE(data->hasFormat(QStringLiteral("image/bmp"))) << file.toStdString();
+        const QImage image = clipboardImage();
+        EXPECT_EQ(image.hasAlphaChannel(), original.masks().alpha != 0) << file.toStdString();
+        if (original.masks().alpha != 0) {
+            EXPECT_EQ(qAlpha(image.pixel(0, 0)), int(original.raster()->scanLine(0)[3])) << file.toStdString();
+        }
+
+        open(writeFile(QStringLiteral("other.bmp"), bmp24Filled(5, 5, platform::rgb(9, 9, 9))));
+        paste(form);
+        const picture::Bitmap *pasted = form.Image1->bitmap();
+        ASSERT_NE(pasted, nullptr);
+        EXPECT_EQ(pasted->pixel(1, 1), original.pixel(1, 1)) << file.toStdString();
+        EXPECT_EQ(formatLabel(), label) << file.toStdString();
+        EXPECT_TRUE(form.fileName().isEmpty());
+        expectKeptBeyondColors(original, *pasted, file);
+    }
+}
+
 TEST_F(Clipboard, OnlyTextOnTheClipboardDisablesPaste)
 {
     ui::TMainForm &form = start({sixColors()});
@@ -252,6 +281,24 @@ QByteArray encodePng(const QImage &image)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+TEST_F(Clipboard, ImageWithTransparencyFromAnotherProgramPastesWithItsAlpha)
+{
+    ui::TMainForm &form = start();
+    QImage image(3, 2, QImage::Format_ARGB32);
+    image.fill(qRgba(10, 200, 30, 255));
+    image.setPixel(2, 1, qRgba(250, 5, 6, 40));
+    QApplication::clipboard()->setMimeData(pngData(encodePng(image)));
+    settle();
+    paste(form);
+    const picture::Bitmap *pasted = form.Image1->bitmap();
+    ASSERT_NE(pasted, nullptr);
+    ASSERT_EQ(pasted->masks().alpha, 0xFF000000u);
+    EXPECT_EQ(pasted->pixel(2, 1), platform::rgb(250, 5, 6));
+    EXPECT_EQ(pasted->raster()->scanLine(1)[2 * 4 + 3], 40);
+    EXPECT_EQ(pasted->raster()->scanLine(0)[3], 255);
+    EXPECT_EQ(formatLabel(), QStringLiteral("Custom : カスタムフォーマットビットマップ"));
 }
 
 std::uint32_t pngCrc(const char *data, int size)

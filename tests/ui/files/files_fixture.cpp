@@ -1,5 +1,9 @@
 #include "files_fixture.h"
 
+#include <algorithm>
+#include <cstring>
+#include <set>
+
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -173,6 +177,52 @@ const std::vector<ColorRef> FilesTest::kSixColors = {
 QString FilesTest::sixColors(const QString &name)
 {
     return writeFile(name, bmp24Colors(3, 2, kSixColors));
+}
+
+QStringList keepingFiles()
+{
+    return {QStringLiteral(TOVI_TEST_FILES_DIR "/magick-rgba32-v5.bmp"), QStringLiteral(TOVI_CORPUS_DIR "/q/rgb24prof.bmp")};
+}
+
+void expectKeptBeyondColors(const picture::Bitmap &original, const picture::Bitmap &back, const QString &file)
+{
+    SCOPED_TRACE(file.toStdString());
+    ASSERT_NE(original.fileExtras(), nullptr);
+    ASSERT_NE(back.fileExtras(), nullptr);
+    EXPECT_EQ(back.header().size, original.header().size);
+    // Every field after the first 40 bytes, but the profile's offset, which
+    // follows the layout (header bytes 112 to 115).
+    std::vector<std::uint8_t> backTail = back.fileExtras()->headerTail;
+    std::vector<std::uint8_t> originalTail = original.fileExtras()->headerTail;
+    for (auto *tail : {&backTail, &originalTail}) {
+        if (tail->size() >= 76)
+            std::fill(tail->begin() + 72, tail->begin() + 76, 0);
+    }
+    EXPECT_EQ(backTail, originalTail);
+    EXPECT_EQ(back.fileExtras()->profile, original.fileExtras()->profile);
+    EXPECT_EQ(back.masks().alpha, original.masks().alpha);
+    EXPECT_EQ(back.masks().colorBits(), original.masks().colorBits());
+    const std::uint32_t alpha = original.masks().alpha;
+    if (alpha == 0)
+        return;
+    ASSERT_EQ(original.raster()->bitsPerPixel(), 32);
+    ASSERT_EQ(back.raster()->bitsPerPixel(), 32);
+    ASSERT_EQ(back.width(), original.width());
+    ASSERT_EQ(back.height(), original.height());
+    int differing = 0;
+    std::set<std::uint32_t> seen;
+    for (int y = 0; y < original.height(); ++y) {
+        for (int x = 0; x < original.width(); ++x) {
+            std::uint32_t a = 0;
+            std::uint32_t b = 0;
+            std::memcpy(&a, original.raster()->scanLine(y) + 4 * x, 4);
+            std::memcpy(&b, back.raster()->scanLine(y) + 4 * x, 4);
+            seen.insert(a & alpha);
+            differing += (a & alpha) != (b & alpha);
+        }
+    }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(seen.size(), 1u) << "the file should have more than one alpha value";
 }
 
 }  // namespace tovi::test

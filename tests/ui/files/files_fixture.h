@@ -81,6 +81,14 @@ private:
     int m_waitingTicks = 0;
 };
 
+// Files that keep more than a bitmap does: a 32-bit picture with alpha in a
+// 124-byte header, written by ImageMagick, and a 24-bit one with an embedded
+// colour profile.
+QStringList keepingFiles();
+// Checks that `back` has the header block, masks, profile and every pixel's
+// alpha bits of `original`; `file` names the case.
+void expectKeptBeyondColors(const picture::Bitmap &original, const picture::Bitmap &back, const QString &file);
+
 // The name box of a picture dialog.
 QLineEdit *nameBox(QWidget *dialog);
 // Types a name into the dialog's name box (without pressing Enter).

@@ -271,6 +271,26 @@ TEST_F(OpenSave, SaveIntoAMissingFolderShowsTheErrorWithTheNewNameRecorded)
     EXPECT_TRUE(form.pictureShown());
 }
 
+TEST_F(OpenSave, ProcessedAndSavedPictureKeepsItsHeaderBlockAlphaAndProfile)
+{
+    ui::TMainForm &form = start();
+    for (const QString &file : keepingFiles()) {
+        picture::Bitmap original;
+        original.loadFromFile(file.toStdString());
+        open(file);
+        const ColorRef before = pictureColor(0, 0);
+        form.ColorInv->trigger();
+        settle();
+        const QString target = QString::fromStdString(m_dir.file("kept.bmp"));
+        form.setSaveDialogFileName(target);
+        form.SavePicture1Accept();
+        picture::Bitmap back;
+        back.loadFromFile(target.toStdString());
+        EXPECT_EQ(back.pixel(0, 0), before ^ 0x00FFFFFFu) << file.toStdString();
+        expectKeptBeyondColors(original, back, file);
+    }
+}
+
 TEST_F(OpenSave, CommandLineFileTakesTheSameOpenStep)
 {
     ui::TMainForm &form = start({writeFile(QStringLiteral("bad.bmp"), textBytes("not a picture, but long enough"))});
