@@ -127,7 +127,7 @@ struct BatchSummary {
 // then opened by its file-name part inside that folder only, wherever its
 // name leads meanwhile.
 struct BatchEntry {
-    BatchEntry(std::string fileName, std::shared_ptr<platform::HeldFolder> heldFolder = {})
+    explicit BatchEntry(std::string fileName, std::shared_ptr<platform::HeldFolder> heldFolder = {})
         : name(std::move(fileName)), folder(std::move(heldFolder))
     {
     }
