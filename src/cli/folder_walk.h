@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "process/batch.h"
+
 namespace tovi::cli {
 
 // What the walk tells on the way; each may be empty.
@@ -29,7 +31,11 @@ struct WalkReports {
 // walk() is walked even through a link). Each file is listed once in the run,
 // by its device and inode, however many names, mounts or folders given lead
 // to it; a folder met again is not walked again. A folder that can't be read
-// is reported and left out; the walk goes on.
+// is reported and left out; the walk goes on. Each folder is opened inside
+// the one it was found in, without following links, and held (see
+// platform::HeldFolder): the files listed carry it, and are opened inside it
+// later, not through their path; the path strings only name them. The depth
+// of a tree has no limit.
 class FolderWalker {
 public:
     explicit FolderWalker(WalkReports reports);
@@ -37,7 +43,7 @@ public:
     FolderWalker(const FolderWalker &) = delete;
     FolderWalker &operator=(const FolderWalker &) = delete;
 
-    void walk(const std::string &folder, std::vector<std::string> &names);
+    void walk(const std::string &folder, std::vector<process::BatchEntry> &names);
 
 private:
     class Walk;

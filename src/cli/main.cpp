@@ -62,11 +62,11 @@ bool isFolder(const std::string &name)
 // Full paths, as the window's open dialog hands them over, so that the folder
 // lines read the same; with --recursive each folder gives the pictures under
 // it. Sets unreadable when a folder couldn't be read.
-std::vector<std::string> namesToProcess(const cli::BatchOptions &options, bool &unreadable)
+std::vector<process::BatchEntry> namesToProcess(const cli::BatchOptions &options, bool &unreadable)
 {
     // Always the file the system opens for the name given ("link/../x.bmp"
     // is the x.bmp beside the link's target).
-    std::vector<std::string> names;
+    std::vector<process::BatchEntry> names;
     names.reserve(options.files.size());
     cli::WalkReports reports;
     reports.unreadable = [&](const std::string &folder, int code) {
@@ -85,7 +85,7 @@ std::vector<std::string> namesToProcess(const cli::BatchOptions &options, bool &
         if (options.recursive && isFolder(file)) {
             walker.walk(platform::openedPathName(file), names);
         } else {
-            names.push_back(platform::openedPathName(file));
+            names.emplace_back(platform::openedPathName(file));
         }
     }
     return names;
@@ -109,7 +109,7 @@ int run(const cli::BatchOptions &options)
 
     try {
         bool unreadable = false;
-        const std::vector<std::string> names = namesToProcess(options, unreadable);
+        const std::vector<process::BatchEntry> names = namesToProcess(options, unreadable);
         if (options.dryRun && !options.json)
             textReporter.printTitleLine(kDryRunTitle);
         else if (!options.json)

@@ -93,20 +93,25 @@ struct WrittenFile {
 // With `deferred`, a file that is to be replaced is only written and finished
 // (its write-back started); the caller replaces it, and completes the line's
 // ownerChanged after that.
-ResultLine processFile(picture::Bitmap &work, const std::string &name, const BatchSettings &settings,
+ResultLine processFile(picture::Bitmap &work, const BatchEntry &entry, const BatchSettings &settings,
                        const platform::ReplaceOptions &replace, const BatchReporter &reporter,
                        WrittenFile *deferred = nullptr)
 {
+    const std::string &name = entry.name;
     const std::string fileName = reporter.shownName(fileNamePart(name));
     try {
         // A dry run reads without holding, so it neither locks the file nor
         // tidies temporary files beside it: it leaves the folder as it is.
         std::unique_ptr<platform::HeldFile> file;
+        std::optional<platform::FileReadStream> reading;
         try {
-            if (settings.dryRun) {
+            if (settings.dryRun && entry.folder) {
+                work.loadFromStream(reading.emplace(*entry.folder, fileNamePart(name), name));
+            } else if (settings.dryRun) {
                 work.loadFromFile(name);
             } else {
-                file = std::make_unique<platform::HeldFile>(name);
+                file = entry.folder ? std::make_unique<platform::HeldFile>(*entry.folder, fileNamePart(name), name)
+                                    : std::make_unique<platform::HeldFile>(name);
                 work.loadFromStream(*file);
             }
         } catch (const StreamReadError &error) {
@@ -129,7 +134,10 @@ ResultLine processFile(picture::Bitmap &work, const std::string &name, const Bat
         } else {
             // The writer's own refusals, so that a dry run ends at the file
             // where a real run would end, with the same message.
-            platform::checkReplaceable(name);
+            if (entry.folder)
+                platform::checkReplaceable(*entry.folder, fileNamePart(name), name);
+            else
+                platform::checkReplaceable(name);
             DiscardStream sink;
             work.saveToStream(sink);
         }
@@ -306,7 +314,7 @@ std::uint64_t groupByteLimit(std::uint64_t budget)
 // lines, and is then passed on.
 class ParallelRun {
 public:
-    ParallelRun(const std::vector<std::string> &names, const BatchSettings &settings,
+    ParallelRun(const std::vector<BatchEntry> &names, const BatchSettings &settings,
                 const platform::ReplaceOptions &replace, BatchReporter &reporter, unsigned jobs)
         : m_names(names), m_settings(settings), m_replace(replace), m_reporter(reporter), m_jobs(jobs),
           m_budget(settings.memoryBudget ? settings.memoryBudget : defaultMemoryBudget()),
@@ -593,7 +601,7 @@ private:
         }
     }
 
-    const std::vector<std::string> &m_names;
+    const std::vector<BatchEntry> &m_names;
     const BatchSettings &m_settings;
     const platform::ReplaceOptions &m_replace;
     BatchReporter &m_reporter;
@@ -683,6 +691,12 @@ std::string failedLine(const std::string &fileName)
 BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSettings &settings,
                           BatchAsker &asker, BatchReporter &reporter, const platform::ReplaceOptions &replace)
 {
+    return batchProcess(std::vector<BatchEntry>(names.begin(), names.end()), settings, asker, reporter, replace);
+}
+
+BatchSummary batchProcess(const std::vector<BatchEntry> &names, const BatchSettings &settings,
+                          BatchAsker &asker, BatchReporter &reporter, const platform::ReplaceOptions &replace)
+{
     BatchSummary summary;
     // One work picture for the whole run: each load replaces its whole content.
     picture::Bitmap work;
@@ -712,7 +726,7 @@ BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSett
             }
             reporter.processing(i, count, name);
             endedAt = name;
-            const ResultLine line = processFile(work, name, settings, replace, reporter);
+            const ResultLine line = processFile(work, names[i], settings, replace, reporter);
             endedAt.clear();
             tally(summary, line);
             try {

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/raster.h"
@@ -130,6 +132,21 @@ struct BatchSummary {
     std::size_t failed = 0;
 };
 
+// One file of a run's list: its name as the lines show it and, for a file
+// found by a folder walk, the folder it was found in, held since: the file is
+// then opened by its file-name part inside that folder only, wherever its
+// name leads meanwhile.
+struct BatchEntry {
+    explicit BatchEntry(std::string fileName, std::shared_ptr<platform::HeldFolder> heldFolder = {})
+        : name(std::move(fileName)), folder(std::move(heldFolder))
+    {
+    }
+    operator const std::string &() const { return name; }
+
+    std::string name;
+    std::shared_ptr<platform::HeldFolder> folder;  // none for a name given
+};
+
 // The folder part of a name: everything up to and including the last "/".
 std::string folderPart(const std::string &name);
 // What follows the folder part.
@@ -154,6 +171,9 @@ unsigned processorCount();
 // last name reporter.finished() is called. `replace` chooses backups and kept
 // times of the replaced files (none by default). The reporter and the asker
 // are only ever called from the calling thread.
+BatchSummary batchProcess(const std::vector<BatchEntry> &names, const BatchSettings &settings,
+                          BatchAsker &asker, BatchReporter &reporter, const platform::ReplaceOptions &replace = {});
+// The same for names given, each opened by its name.
 BatchSummary batchProcess(const std::vector<std::string> &names, const BatchSettings &settings,
                           BatchAsker &asker, BatchReporter &reporter, const platform::ReplaceOptions &replace = {});
 

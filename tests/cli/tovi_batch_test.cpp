@@ -11,8 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <thread>
 #include <optional>
 #include <sstream>
 #include <utility>
@@ -40,6 +43,10 @@ struct RunOptions {
     std::string output;          // standard output into this file instead
     std::vector<std::string> environment;  // NAME=VALUE set for the program
     rlim_t fileSizeLimit = 0;    // ulimit -f, in bytes, when not 0
+    rlim_t openFileLimit = 0;    // ulimit -n, when not 0
+    // When set, standard input is a pipe: this is called once the first
+    // question shows on standard error, and input written after it.
+    std::function<void()> beforeAnswering;
 };
 
 RunOptions withInput(std::string input)
@@ -90,9 +97,13 @@ Result runBatch(const std::vector<std::string> &arguments, const RunOptions &opt
         EXPECT_EQ(::unlockpt(terminal), 0);
         terminalName = ::ptsname(terminal);
     }
+    int answers[2] = {-1, -1};
+    if (options.beforeAnswering) {
+        EXPECT_EQ(::pipe(answers), 0);
+    }
     const pid_t child = ::fork();
     if (child == 0) {
-        const int in = ::open(io.file("in").c_str(), O_RDONLY);
+        const int in = options.beforeAnswering ? answers[0] : ::open(io.file("in").c_str(), O_RDONLY);
         const std::string outName = options.output.empty() ? io.file("out") : options.output;
         const int out = ::open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = options.errorOnTerminal ? ::open(terminalName.c_str(), O_RDWR | O_NOCTTY)
@@ -106,12 +117,29 @@ Result runBatch(const std::vector<std::string> &arguments, const RunOptions &opt
         const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
         if (options.fileSizeLimit != 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             ::_exit(123);
+        const rlimit files{options.openFileLimit, options.openFileLimit};
+        if (options.openFileLimit != 0 && ::setrlimit(RLIMIT_NOFILE, &files) != 0)
+            ::_exit(124);
+        if (answers[1] >= 0)
+            ::close(answers[1]);
         std::vector<char *> argv{const_cast<char *>(TOVI_BATCH_PROGRAM)};
         for (const auto &argument : arguments)
             argv.push_back(const_cast<char *>(argument.c_str()));
         argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(122);
+    }
+    if (options.beforeAnswering) {
+        ::close(answers[0]);
+        for (int waited = 0; waited < 2000; ++waited) {
+            const Bytes err = test::fileExists(io.file("err")) ? test::readFile(io.file("err")) : Bytes{};
+            if (std::string(err.begin(), err.end()).find("[y/n/a/all/?]: ") != std::string::npos)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        options.beforeAnswering();
+        EXPECT_EQ(::write(answers[1], options.input.data(), options.input.size()), ssize_t(options.input.size()));
+        ::close(answers[1]);
     }
     Result result;
     int status = 0;
@@ -689,39 +717,75 @@ TEST_F(ToviBatchTest, FourJobsPrintTheLinesOfOneJob)
 // ---------------------------------------------------------------------------
 // Folders walked with --recursive
 
-// A chain of folders under base whose full path grows past PATH_MAX, which no
-// one, root included, can open by name; removed bottom-up through descriptors.
-class TooDeepFolders {
+// A chain of folders under base, each named part, levels deep or (0) until
+// its full path grows past PATH_MAX, which no one can open by name; with a
+// file "f.bmp" every filesEvery levels (0: none). Made and removed through
+// descriptors, one open at a time.
+class DeepFolders {
 public:
-    explicit TooDeepFolders(const std::string &base)
+    DeepFolders(const std::string &base, std::size_t levels, std::string part, std::size_t filesEvery = 0,
+                const Bytes &content = {})
+        : m_base(base), m_part(std::move(part))
     {
-        const std::string part(200, 'd');
         std::string path = base;
-        int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY);
-        while (fd >= 0 && path.size() < PATH_MAX) {
-            ::mkdirat(fd, part.c_str(), 0755);
-            m_fds.push_back(fd);
-            fd = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY);
-            path += "/" + part;
+        int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        while (fd >= 0 && (levels ? m_levels < levels : path.size() < PATH_MAX)) {
+            ::mkdirat(fd, m_part.c_str(), 0755);
+            const int next = ::openat(fd, m_part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+            path += "/" + m_part;
+            ++m_levels;
+            if (fd >= 0 && filesEvery && m_levels % filesEvery == 0) {
+                const int file = ::openat(fd, "f.bmp", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                EXPECT_EQ(::write(file, content.data(), content.size()), ssize_t(content.size()));
+                ::close(file);
+            }
         }
-        m_unreachable = path;
         if (fd >= 0)
             ::close(fd);
     }
-    ~TooDeepFolders()
+    ~DeepFolders()
     {
-        const std::string part(200, 'd');
-        for (auto fd = m_fds.rbegin(); fd != m_fds.rend(); ++fd) {
-            ::unlinkat(*fd, part.c_str(), AT_REMOVEDIR);
-            ::close(*fd);
+        int fd = openLevel(m_levels);
+        for (std::size_t level = m_levels; fd >= 0 && level > 0; --level) {
+            ::unlinkat(fd, "f.bmp", 0);
+            const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = up;
+            if (fd >= 0)
+                ::unlinkat(fd, m_part.c_str(), AT_REMOVEDIR);
         }
+        if (fd >= 0)
+            ::close(fd);
     }
-    // The first folder of the chain whose name is too long.
-    const std::string &unreachable() const { return m_unreachable; }
-
+    // The file "f.bmp" that many levels down (1: the first of the chain).
+    Bytes read(std::size_t level) const
+    {
+        const int folder = openLevel(level);
+        const int fd = ::openat(folder, "f.bmp", O_RDONLY | O_CLOEXEC);
+        Bytes content(4096);
+        const ssize_t got = ::read(fd, content.data(), content.size());
+        ::close(fd);
+        ::close(folder);
+        content.resize(got > 0 ? std::size_t(got) : 0);
+        return content;
+    }
 private:
-    std::vector<int> m_fds;
-    std::string m_unreachable;
+    int openLevel(std::size_t level) const
+    {
+        int fd = ::open(m_base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (std::size_t i = 0; fd >= 0 && i < level; ++i) {
+            const int next = ::openat(fd, m_part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+        }
+        return fd;
+    }
+
+    std::string m_base;
+    std::string m_part;
+    std::size_t m_levels = 0;
 };
 
 TEST_F(ToviBatchTest, RecursiveWalksFilesFirstThenSubfoldersInBytewiseOrder)
@@ -734,18 +798,17 @@ TEST_F(ToviBatchTest, RecursiveWalksFilesFirstThenSubfoldersInBytewiseOrder)
     ASSERT_EQ(::symlink("c.Bmp", path("r/link.bmp").c_str()), 0);
     ASSERT_EQ(::symlink("sub", path("r/linked-folder.bmp").c_str()), 0);  // not followed
     std::filesystem::create_directories(path("r/m"));
-    const TooDeepFolders deep(path("r/m"));
+    const DeepFolders deep(path("r/m"), 0, std::string(200, 'd'));  // no files, walked all the same
 
     const auto result = runBatch({"-y", "-r", path("extra.dat"), path("r")});
-    EXPECT_EQ(result.status, 1);  // a folder could not be read
+    EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, kTitle + folderLine() + kSwapped + "extra.dat\n" + folderLine("r/") + kSwapped + "A.BMP\n" +
                               kSwapped + "b.bmp\n" + kSwapped + "c.Bmp\n" +
                               folderLine("r/Sub2/") + kSwapped + "f.bmp\n" + folderLine("r/sub/") + kSwapped +
                               "d.bmp\n" + folderLine("r/sub/deeper/") + kSwapped + "e.bmp\n");
     // Links met in the walk are not followed, and said so.
     EXPECT_EQ(result.err, "tovi-batch: \"" + path("r/link.bmp") + "\" はシンボリックリンクです。辿りません\n" +
-                              "tovi-batch: \"" + path("r/linked-folder.bmp") + "\" はシンボリックリンクです。辿りません\n" +
-                              "tovi-batch: フォルダ \"" + deep.unreachable() + "\" を読めません。File name too long\n");
+                              "tovi-batch: \"" + path("r/linked-folder.bmp") + "\" はシンボリックリンクです。辿りません\n");
     EXPECT_EQ(pixelsOf(path("r/c.Bmp")), kSwappedPixels);  // once, not again through the link
     EXPECT_TRUE(unchanged(path("r/notes.txt")));
 
@@ -768,8 +831,9 @@ TEST_F(ToviBatchTest, RecursiveProcessesEachFileOnceAndNeverLeavesTheTreeByALink
     const bool mounted = ::geteuid() == 0 && std::system(("mount --bind " + path("t") + " " + path("t/sub/mnt") +
                                                           " 2>/dev/null").c_str()) == 0;
     const auto result = runBatch({"-y", "-r", path("t"), path("t/sub")});
-    if (mounted)
+    if (mounted) {
         EXPECT_EQ(std::system(("umount " + path("t/sub/mnt")).c_str()), 0);
+    }
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, kTitle + folderLine("t/") + kSwapped + "a.bmp\n" + folderLine("t/sub/") + kSwapped + "b.bmp\n");
     EXPECT_EQ(pixelsOf(inside), kSwappedPixels);  // once, not again by its other name
@@ -783,6 +847,61 @@ TEST_F(ToviBatchTest, RecursiveProcessesEachFileOnceAndNeverLeavesTheTreeByALink
                   std::string::npos) << result.err;
     else
         std::fprintf(stderr, "note: the tree mounted inside itself is not tried (needs root)\n");
+}
+
+TEST_F(ToviBatchTest, RecursiveOpensEachFileInTheFolderWalkedAtAnyDepth)
+{
+    // 3000 levels, far past what a name can reach, with a file every 100
+    // levels; then a shallower tree with more folders to hold than open files
+    // allowed, so that folders are given up and opened again on their way.
+    const auto walk = [&](const char *top, std::size_t levels, std::size_t every, std::size_t openFiles) {
+        std::filesystem::create_directories(path(top));
+        const DeepFolders deep(path(top), levels, "d", every, samplePicture());
+        std::string expected = kTitle;
+        std::string folder = path(top) + "/";
+        for (std::size_t level = 1; level <= levels; ++level) {
+            folder += "d/";
+            if (level % every == 0)
+                expected += "フォルダ:\t" + folder + "\n" + kSwapped + "f.bmp\n";
+        }
+        RunOptions options;
+        options.openFileLimit = openFiles;
+        const auto result = runBatch({"-y", "-r", "-j", "4", path(top)}, options);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, expected);
+        EXPECT_EQ(result.err, "");
+        for (std::size_t level = every; level <= levels; level += every)
+            EXPECT_EQ(test::pixelBytes(deep.read(level)), kSwappedPixels) << top << " " << level;
+    };
+    walk("deep", 3000, 100, 0);
+    walk("few", 400, 10, 40);
+
+    // The walked folder swapped for a link to another one while the run waits
+    // at its first question: the files replaced are those of the folder
+    // walked, under its new name; the other folder's stay as they were.
+    const auto outside = {add("o/a.bmp"), add("o/b.bmp"), add("o/c.bmp")};
+    for (const char *name : {"t/sub/a.bmp", "t/sub/b.bmp", "t/sub/c.bmp"})
+        add(name);
+    ASSERT_EQ(::symlink("../o", path("t/link").c_str()), 0);
+    // Twice, the second time back: one answer, then all; all at once.
+    const std::pair<const char *, const char *> runs[]{{"y\nall\n", "t/sub/"}, {"all\n", "t/link/"}};
+    for (const auto &[answers, walked] : runs) {
+        RunOptions swapping = withInput(answers);
+        swapping.beforeAnswering = [&] {
+            EXPECT_EQ(::renameat2(AT_FDCWD, path("t/sub").c_str(), AT_FDCWD, path("t/link").c_str(), RENAME_EXCHANGE),
+                      0);
+        };
+        const auto swapped = runBatch({"-r", path("t")}, swapping);
+        EXPECT_EQ(swapped.status, 0) << swapped.err;
+        EXPECT_EQ(swapped.out, kTitle + folderLine(walked) + kSwapped + "a.bmp\n" + kSwapped + "b.bmp\n" + kSwapped +
+                                   "c.bmp\n");
+        for (const auto &name : outside)
+            EXPECT_TRUE(unchanged(name)) << name << "\n" << swapped.err;
+        if (std::string(walked) == "t/sub/") {
+            EXPECT_EQ(pixelsOf(path("t/link/b.bmp")), kSwappedPixels);
+        }
+    }
+    EXPECT_TRUE(unchanged(path("t/sub/c.bmp")));  // back in its place, swapped twice
 }
 
 // ---------------------------------------------------------------------------

@@ -114,27 +114,48 @@ HeldFile::HeldFile(const std::string &fileName) : HeldFile(fileName, Purpose::Re
 
 HeldFile::HeldFile(const std::string &fileName, Purpose purpose) : m_fileName(fileName)
 {
-    const auto fail = [&](int code) {
-        release();
-        if (purpose == Purpose::Read)
-            throw FileOpenError(fileOpenMessage(fileName, code));
-        throw FileCreateError(fileCreateMessage(fileName, code));
-    };
     std::string target;
     if (const int code = resolveLinks(fileName, target))
-        fail(code);
+        fail(purpose, code);
     // The links are resolved here by hand, but the system's refusal to follow
     // one (a link it protects in a shared folder) stands.
     struct stat followed;
     if (::stat(fileName.c_str(), &followed) != 0 && errno != ENOENT)
-        fail(errno);
+        fail(purpose, errno);
     m_folder = folderOf(target);
     m_base = baseNameOf(target);
     m_folderFd = openAt(AT_FDCWD, m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_folderFd < 0)
-        fail(errno);
+        fail(purpose, errno);
+    hold(purpose);
+}
+
+HeldFile::HeldFile(const HeldFolder &folder, const std::string &base, const std::string &fileName)
+    : HeldFile(folder, base, fileName, Purpose::Read)
+{
+}
+
+HeldFile::HeldFile(const HeldFolder &folder, const std::string &base, const std::string &fileName, Purpose purpose)
+    : m_fileName(fileName), m_folder(folderOf(fileName)), m_base(base), m_inHeldFolder(true)
+{
+    m_folderFd = folder.open();
+    if (m_folderFd < 0)
+        fail(purpose, errno);
+    hold(purpose);
+}
+
+void HeldFile::fail(Purpose purpose, int code)
+{
+    release();
+    if (purpose == Purpose::Read)
+        throw FileOpenError(fileOpenMessage(m_fileName, code));
+    throw FileCreateError(fileCreateMessage(m_fileName, code));
+}
+
+void HeldFile::hold(Purpose purpose)
+{
     if (const int code = openInFolder(purpose))
-        fail(code);
+        fail(purpose, code);
     if (m_fd < 0)
         return;
     // Held from reading to replacing: a second run on the same file finds it
@@ -143,7 +164,7 @@ HeldFile::HeldFile(const std::string &fileName, Purpose purpose) : m_fileName(fi
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         const int code = errno;
         release();
-        throw FileCreateError(fileCreateMessage(fileName, code));
+        throw FileCreateError(fileCreateMessage(m_fileName, code));
     }
     // A link of the file removed is no other name of it; the removal changed
     // its change time too.

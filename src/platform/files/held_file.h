@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files/held_folder.h"
 #include "platform/files/stream.h"
 
 namespace tovi::platform {
@@ -24,6 +25,10 @@ struct FileIdentity {
 class HeldFile : public Stream {
 public:
     explicit HeldFile(const std::string &fileName);
+    // The file named base inside a folder held since a walk, never through a
+    // link, however the folder's path changed meanwhile; fileName is only
+    // for the messages.
+    HeldFile(const HeldFolder &folder, const std::string &base, const std::string &fileName);
     ~HeldFile() override;
     HeldFile(const HeldFile &) = delete;
     HeldFile &operator=(const HeldFile &) = delete;
@@ -42,11 +47,16 @@ public:
 private:
     friend class SafeFileWriter;
     friend void checkReplaceable(const std::string &fileName);
+    friend void checkReplaceable(const HeldFolder &folder, const std::string &base, const std::string &fileName);
     // Read: for reading, then perhaps replacing; Replace: for replacing only
     // (the file may be new); Check: only the refusals of Replace, nothing
     // opened but the folder, nothing locked or tidied.
     enum class Purpose { Read, Replace, Check };
     HeldFile(const std::string &fileName, Purpose purpose);
+    HeldFile(const HeldFolder &folder, const std::string &base, const std::string &fileName, Purpose purpose);
+    // Opens the file in m_folderFd for purpose, locks it and tidies beside it.
+    void hold(Purpose purpose);
+    [[noreturn]] void fail(Purpose purpose, int code);
     // Opens m_base in m_folderFd; 0 or the errno that stopped it.
     int openInFolder(Purpose purpose);
     void release() noexcept;
@@ -56,6 +66,8 @@ private:
     std::string m_base;      // its name in that folder
     int m_folderFd = -1;
     int m_fd = -1;           // the file itself; -1 for a file that is new
+    // Opened inside a held folder: the name is not looked up again.
+    bool m_inHeldFolder = false;
     FileIdentity m_identity;
     bool m_ownerChanged = false;
     std::uint64_t m_position = 0;

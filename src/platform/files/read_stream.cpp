@@ -20,6 +20,23 @@ FileReadStream::FileReadStream(const std::string &fileName)
         // Not blocking: opening a pipe would otherwise wait for a writer forever.
         fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
+    take(fd, fileName);
+}
+
+FileReadStream::FileReadStream(const HeldFolder &folder, const std::string &base, const std::string &fileName)
+{
+    const int folderFd = folder.open();
+    if (folderFd < 0)
+        throw FileOpenError(fileOpenMessage(fileName, errno));
+    const int fd = openAt(folderFd, base.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+    const int code = errno;
+    ::close(folderFd);
+    errno = code;
+    take(fd, fileName);
+}
+
+void FileReadStream::take(int fd, const std::string &fileName)
+{
     if (fd < 0)
         throw FileOpenError(fileOpenMessage(fileName, errno));
 

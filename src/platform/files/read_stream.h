@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files/held_folder.h"
 #include "platform/files/stream.h"
 
 namespace tovi::platform {
@@ -13,6 +14,9 @@ namespace tovi::platform {
 class FileReadStream : public Stream {
 public:
     explicit FileReadStream(const std::string &fileName);
+    // The file named base inside a held folder, never through a link;
+    // fileName is only for the messages.
+    FileReadStream(const HeldFolder &folder, const std::string &base, const std::string &fileName);
     ~FileReadStream() override;
     FileReadStream(const FileReadStream &) = delete;
     FileReadStream &operator=(const FileReadStream &) = delete;
@@ -23,6 +27,9 @@ public:
     std::uint64_t size() const override { return m_size; }
 
 private:
+    // Takes fd (-1: errno tells why it couldn't be opened).
+    void take(int fd, const std::string &fileName);
+
     int m_fd = -1;
     std::uint64_t m_position = 0;
     std::uint64_t m_size = 0;

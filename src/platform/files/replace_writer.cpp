@@ -204,14 +204,19 @@ void SafeFileWriter::requireUntouchedTarget()
     struct stat now;
     const bool inFolder = ::fstatat(target.m_folderFd, target.m_base.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
     const bool sameInFolder = held ? inFolder && sameFile(now, old.device, old.inode) : !inFolder;
-    const bool byName = ::stat(target.m_fileName.c_str(), &now) == 0;
-    // The system refusing to follow the name (a link it protects) is its
-    // reason, not a replacement.
-    const int byNameError = byName || errno == ENOENT ? 0 : errno;
-    const bool sameByName = held ? byName && sameFile(now, old.device, old.inode) : !byName;
-    if (byNameError != 0) {
-        discard();
-        throw FileCreateError(fileCreateMessage(target.m_fileName, byNameError));
+    // A file of a held folder is not looked up by its name: the name may lead
+    // elsewhere now, or be longer than the system takes.
+    bool sameByName = true;
+    if (!target.m_inHeldFolder) {
+        const bool byName = ::stat(target.m_fileName.c_str(), &now) == 0;
+        // The system refusing to follow the name (a link it protects) is its
+        // reason, not a replacement.
+        const int byNameError = byName || errno == ENOENT ? 0 : errno;
+        sameByName = held ? byName && sameFile(now, old.device, old.inode) : !byName;
+        if (byNameError != 0) {
+            discard();
+            throw FileCreateError(fileCreateMessage(target.m_fileName, byNameError));
+        }
     }
     if (!sameInFolder || !sameByName) {
         discard();
@@ -326,6 +331,11 @@ std::pair<std::uint64_t, std::uint64_t> SafeFileWriter::folder() const
 void checkReplaceable(const std::string &fileName)
 {
     HeldFile check(fileName, HeldFile::Purpose::Check);
+}
+
+void checkReplaceable(const HeldFolder &folder, const std::string &base, const std::string &fileName)
+{
+    HeldFile check(folder, base, fileName, HeldFile::Purpose::Check);
 }
 
 }  // namespace tovi::platform

@@ -112,5 +112,7 @@ private:
 // be created, ...), without opening, locking or tidying anything: a dry run's
 // stand-in for the writer.
 void checkReplaceable(const std::string &fileName);
+// The same for the file named base inside a held folder.
+void checkReplaceable(const HeldFolder &folder, const std::string &base, const std::string &fileName);
 
 }  // namespace tovi::platform
