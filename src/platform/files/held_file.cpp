@@ -74,7 +74,7 @@ bool removeStaleTemporaries(int folderFd, const std::string &base, const FileIde
 {
     bool linkRemoved = false;
     for (const auto &name : g_temporaryNames.take(folderFd, tempPrefixOf(base))) {
-        const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int fd = openAt(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct stat info;
@@ -89,44 +89,14 @@ bool removeStaleTemporaries(int folderFd, const std::string &base, const FileIde
     return linkRemoved;
 }
 
-FileIdentity identityOf(const struct stat &info)
-{
-    FileIdentity identity;
-    identity.device = std::uint64_t(info.st_dev);
-    identity.inode = std::uint64_t(info.st_ino);
-    identity.links = std::uint64_t(info.st_nlink);
-    identity.size = std::uint64_t(info.st_size);
-    identity.mode = unsigned(info.st_mode);
-    identity.owner = unsigned(info.st_uid);
-    identity.group = unsigned(info.st_gid);
-    identity.accessed[0] = info.st_atim.tv_sec;
-    identity.accessed[1] = info.st_atim.tv_nsec;
-    identity.modified[0] = info.st_mtim.tv_sec;
-    identity.modified[1] = info.st_mtim.tv_nsec;
-    identity.changed[0] = info.st_ctim.tv_sec;
-    identity.changed[1] = info.st_ctim.tv_nsec;
-    return identity;
-}
-
 }  // namespace
 
 HeldFile::HeldFile(const std::string &fileName) : HeldFile(fileName, Purpose::Read) {}
 
 HeldFile::HeldFile(const std::string &fileName, Purpose purpose) : m_fileName(fileName)
 {
-    std::string target;
-    if (const int code = resolveLinks(fileName, target))
+    if (const int code = openFolder())
         fail(purpose, code);
-    // The links are resolved here by hand, but the system's refusal to follow
-    // one (a link it protects in a shared folder) stands.
-    struct stat followed;
-    if (::stat(fileName.c_str(), &followed) != 0 && errno != ENOENT)
-        fail(purpose, errno);
-    m_folder = folderOf(target);
-    m_base = baseNameOf(target);
-    m_folderFd = openAt(AT_FDCWD, m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_folderFd < 0)
-        fail(purpose, errno);
     hold(purpose);
 }
 
@@ -144,6 +114,51 @@ HeldFile::HeldFile(const HeldFolder &folder, const std::string &base, const std:
     hold(purpose);
 }
 
+std::unique_ptr<HeldFile> HeldFile::openAhead(const std::string &fileName)
+{
+    std::unique_ptr<HeldFile> file(new HeldFile);
+    file->m_fileName = fileName;
+    file->openedAhead(file->openFolder());
+    return file;
+}
+
+std::unique_ptr<HeldFile> HeldFile::openAhead(const HeldFolder &folder, const std::string &base,
+                                              const std::string &fileName)
+{
+    std::unique_ptr<HeldFile> file(new HeldFile);
+    file->m_fileName = fileName;
+    file->m_folder = folderOf(fileName);
+    file->m_base = base;
+    file->m_inHeldFolder = true;
+    file->m_folderFd = folder.open();
+    file->openedAhead(file->m_folderFd < 0 ? errno : 0);
+    return file;
+}
+
+void HeldFile::openedAhead(int code)
+{
+    m_aheadError = code ? code : openInFolder(Purpose::Read);
+    if (m_aheadError)
+        release();
+    m_openedAhead = true;
+}
+
+int HeldFile::openFolder()
+{
+    std::string target;
+    if (const int code = resolveLinks(m_fileName, target))
+        return code;
+    // The links are resolved here by hand, but the system's refusal to follow
+    // one (a link it protects in a shared folder) stands.
+    struct stat followed;
+    if (::stat(m_fileName.c_str(), &followed) != 0 && errno != ENOENT)
+        return errno;
+    m_folder = folderOf(target);
+    m_base = baseNameOf(target);
+    m_folderFd = openAt(AT_FDCWD, m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return m_folderFd < 0 ? errno : 0;
+}
+
 void HeldFile::fail(Purpose purpose, int code)
 {
     release();
@@ -156,6 +171,33 @@ void HeldFile::hold(Purpose purpose)
 {
     if (const int code = openInFolder(purpose))
         fail(purpose, code);
+    lock();
+}
+
+void HeldFile::hold()
+{
+    if (!m_openedAhead)
+        return;
+    m_openedAhead = false;
+    if (m_aheadError)
+        fail(Purpose::Read, m_aheadError);
+    // Opened a while ago: the name may have been given to another file since
+    // (a program saving under a temporary name and renaming it), which is the
+    // one to read now, as if it had been opened only now.
+    struct stat now;
+    if (::fstatat(m_folderFd, m_base.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        fail(Purpose::Read, errno);
+    if (!sameFile(now, m_identity.device, m_identity.inode)) {
+        ::close(m_fd);
+        m_fd = -1;
+        hold(Purpose::Read);
+        return;
+    }
+    lock();
+}
+
+void HeldFile::lock()
+{
     if (m_fd < 0)
         return;
     // Held from reading to replacing: a second run on the same file finds it
@@ -235,6 +277,13 @@ std::size_t HeldFile::read(void *buffer, std::size_t n)
     const std::size_t done = readAt(m_fd, buffer, n, m_position);
     m_position += done;
     return done;
+}
+
+std::size_t HeldFile::peek(void *buffer, std::size_t n) const
+{
+    if (m_fd < 0)
+        return 0;
+    return readAt(m_fd, buffer, std::size_t(std::min<std::uint64_t>(n, m_size)), 0);
 }
 
 std::uint64_t HeldFile::otherLinks() const
