@@ -78,6 +78,21 @@ ResultLine failedResult(const std::string &fileName, const PictureFormatError &e
     return {ResultLine::Failed, failedLine(fileName), {}, {}, error.reason().empty() ? error.what() : error.reason(), 0};
 }
 
+// A file opened by the run's thread ahead of the job that works on it, and
+// not yet locked, so that what the run needs to know before it starts the
+// file (which file it is, how large its picture is) is read through the one
+// descriptor the job goes on with: held for a real run, read for a dry run.
+struct OpenedFile {
+    std::unique_ptr<platform::HeldFile> held;
+    std::unique_ptr<platform::FileReadStream> read;
+
+    const platform::FileIdentity *identity() const { return held ? held->identity() : read ? read->identity() : nullptr; }
+    std::size_t peek(void *buffer, std::size_t n) const
+    {
+        return held ? held->peek(buffer, n) : read ? read->peek(buffer, n) : 0;
+    }
+};
+
 // A file read, processed and written into its new version, whose replacing
 // is left to a group commit: it holds the file (and its lock) until then.
 struct WrittenFile {
@@ -92,10 +107,11 @@ struct WrittenFile {
 // file is held from reading to replacing, so what is replaced is what was read.
 // With `deferred`, a file that is to be replaced is only written and finished
 // (its write-back started); the caller replaces it, and completes the line's
-// ownerChanged after that.
+// ownerChanged after that. `opened`: the file opened ahead, which is then
+// taken over rather than opened.
 ResultLine processFile(picture::Bitmap &work, const BatchEntry &entry, const BatchSettings &settings,
                        const platform::ReplaceOptions &replace, const BatchReporter &reporter,
-                       WrittenFile *deferred = nullptr)
+                       WrittenFile *deferred = nullptr, OpenedFile *opened = nullptr)
 {
     const std::string &name = entry.name;
     const std::string fileName = reporter.shownName(fileNamePart(name));
@@ -105,10 +121,17 @@ ResultLine processFile(picture::Bitmap &work, const BatchEntry &entry, const Bat
         std::unique_ptr<platform::HeldFile> file;
         std::optional<platform::FileReadStream> reading;
         try {
-            if (settings.dryRun && entry.folder) {
+            if (opened && opened->read) {
+                opened->read->lock();
+                work.loadFromStream(*opened->read);
+            } else if (settings.dryRun && entry.folder) {
                 work.loadFromStream(reading.emplace(*entry.folder, fileNamePart(name), name));
             } else if (settings.dryRun) {
                 work.loadFromFile(name);
+            } else if (opened && opened->held) {
+                file = std::move(opened->held);
+                file->hold();
+                work.loadFromStream(*file);
             } else {
                 file = entry.folder ? std::make_unique<platform::HeldFile>(*entry.folder, fileNamePart(name), name)
                                     : std::make_unique<platform::HeldFile>(name);
@@ -230,26 +253,31 @@ constexpr std::uint64_t kMaxCountedPixels = std::uint64_t{1} << 36;
 
 }  // namespace
 
+namespace {
+
+// What a file opened ahead takes at work (see memoryAtWork()).
+std::uint64_t memoryAtWorkOf(const OpenedFile &file)
+{
+    const platform::FileIdentity *identity = file.identity();
+    if (!identity)
+        return 0;
+    std::uint8_t header[picture::bmp::kPeekBytes] = {};
+    const std::size_t got = file.peek(header, sizeof header);
+    const auto size = picture::bmp::peekDimensions(std::span(header, got));
+    if (!size)
+        return identity->size;
+    return identity->size + std::min(size->width * size->height, kMaxCountedPixels) * kBytesPerPixelAtWork;
+}
+
+}  // namespace
+
 // Looks without locking or waiting: a name that isn't a plain file counts as
 // nothing here and is refused by the reader in its turn.
 std::uint64_t memoryAtWork(const std::string &name)
 {
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    struct stat info;
-    std::uint8_t header[picture::bmp::kPeekBytes] = {};
-    std::uint64_t fileSize = 0;
-    ssize_t got = 0;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        fileSize = std::uint64_t(info.st_size);
-        got = ::pread(fd, header, sizeof header, 0);
-    }
-    ::close(fd);
-    const auto size = picture::bmp::peekDimensions(std::span(header, got > 0 ? std::size_t(got) : 0));
-    if (!size)
-        return fileSize;
-    return fileSize + std::min(size->width * size->height, kMaxCountedPixels) * kBytesPerPixelAtWork;
+    OpenedFile file;
+    file.read = platform::FileReadStream::openAhead(name);
+    return memoryAtWorkOf(file);
 }
 
 namespace {
@@ -265,18 +293,12 @@ std::uint64_t defaultMemoryBudget()
 
 // Two names of one file (links, or the same name twice) are never in flight
 // together: the second must see what the first wrote, as in a run of one job.
-using FileIdentity = std::pair<dev_t, ino_t>;
-
-std::optional<FileIdentity> identityOf(const std::string &name)
-{
-    struct stat info;
-    if (::stat(name.c_str(), &info) != 0)
-        return std::nullopt;
-    return FileIdentity{info.st_dev, info.st_ino};
-}
+// A file is known by its device and inode.
+using FileKey = std::pair<std::uint64_t, std::uint64_t>;
 
 // How many files a group may hold: each holds its file, its folder and its
-// new version open until the group is replaced.
+// new version open from the file's opening (by the run's thread, ahead of its
+// job) until the group is replaced.
 std::size_t groupFileLimit(unsigned setting, unsigned jobs)
 {
     constexpr std::size_t kMostFiles = 256;
@@ -308,8 +330,10 @@ std::uint64_t groupByteLimit(std::uint64_t budget)
 // or nothing else is being worked on), each file system of the group is
 // flushed once, each file checked and renamed over its name, and each folder
 // flushed once; only then are the group's lines reported, from the calling
-// thread, in the order of the names. A file stays held from its reading to
-// its renaming. An error other than a picture-format error starts no new file,
+// thread, in the order of the names. Each name is opened once, by the calling
+// thread while the group has room for one more file, and that descriptor goes
+// with the file to its job; a file stays held from its reading to its
+// renaming. An error other than a picture-format error starts no new file,
 // lets the started and written ones finish their group and report their
 // lines, and is then passed on.
 class ParallelRun {
@@ -409,6 +433,7 @@ public:
                     m_jobDone.wait(lock, changed);
             }
         }
+        m_candidate.reset();
         if (firstError)
             std::rethrow_exception(firstError);
     }
@@ -418,15 +443,16 @@ private:
 
     struct Job {
         std::size_t index = 0;
+        OpenedFile file;
         std::uint64_t memory = 0;
-        std::optional<FileIdentity> identity;
+        std::optional<FileKey> identity;
     };
 
     struct Outcome {
         ResultLine line;
         std::exception_ptr error;
         WrittenFile written;  // waiting for its group while it has a writer
-        std::optional<FileIdentity> identity;
+        std::optional<FileKey> identity;
         std::string name;
     };
 
@@ -518,21 +544,37 @@ private:
         m_groupStarted = std::chrono::steady_clock::now();
     }
 
-    // Starts the next files while a thread, the memory budget and their
-    // identity allow. Called from the run's thread only.
+    // Starts the next files while the group's room, a thread, the memory
+    // budget and their identity allow. Called from the run's thread only.
     void startFiles()
     {
-        for (;;) {
-            if (m_next == m_names.size())
-                return;
+        while (m_next < m_names.size()) {
+            {
+                const std::lock_guard lock(m_mutex);
+                if (m_stopping)
+                    break;
+                if (!m_candidate && (!hasRoomToOpen() || (m_waitingFor && m_inFlight.contains(*m_waitingFor))))
+                    return;
+            }
             if (!m_candidate) {
-                const std::string &name = m_names[m_next];
-                m_candidate = Job{m_next, memoryAtWork(name), identityOf(name)};
+                m_waitingFor.reset();
+                m_candidate = openAhead(m_next);
             }
             {
                 const std::lock_guard lock(m_mutex);
-                if (m_stopping || !hasRoomFor(*m_candidate))
+                if (m_stopping)
+                    break;
+                // Another name of the same file: what was opened is what the
+                // first one replaces. Opened again once that is done.
+                if (m_candidate->identity && m_inFlight.contains(*m_candidate->identity)) {
+                    m_waitingFor = m_candidate->identity;
+                } else if (!hasRoomFor(*m_candidate)) {
                     return;
+                }
+            }
+            if (m_waitingFor) {
+                m_candidate.reset();
+                return;
             }
             m_reporter.processing(m_next, m_names.size(), m_names[m_next]);
             {
@@ -541,25 +583,52 @@ private:
                 m_memoryInFlight += m_candidate->memory;
                 if (m_candidate->identity)
                     m_inFlight.insert(*m_candidate->identity);
-                m_queue.push_back(*m_candidate);
+                m_queue.push_back(std::move(*m_candidate));
             }
             m_workReady.notify_one();
             m_candidate.reset();
             ++m_next;
         }
+        // An error ends the run: nothing more starts, and what was opened
+        // for it goes.
+        m_candidate.reset();
     }
 
+    // Opens names[index] for its job.
+    Job openAhead(std::size_t index) const
+    {
+        const BatchEntry &entry = m_names[index];
+        Job job;
+        job.index = index;
+        if (m_settings.dryRun)
+            job.file.read = entry.folder ? platform::FileReadStream::openAhead(*entry.folder, fileNamePart(entry.name),
+                                                                               entry.name)
+                                         : platform::FileReadStream::openAhead(entry.name);
+        else
+            job.file.held = entry.folder
+                                ? platform::HeldFile::openAhead(*entry.folder, fileNamePart(entry.name), entry.name)
+                                : platform::HeldFile::openAhead(entry.name);
+        job.memory = memoryAtWorkOf(job.file);
+        if (const platform::FileIdentity *identity = job.file.identity())
+            job.identity = FileKey{identity->device, identity->inode};
+        return job;
+    }
+
+    // Whether the group has room for one more file: from its opening to the
+    // group's replacing it holds its descriptors. An empty group always has.
+    // Called with the mutex held.
+    bool hasRoomToOpen() const { return m_running + m_pendingFiles < m_groupFiles; }
+
+    // Whether the file opened (with room in the group) can start now. Called
+    // with the mutex held.
     bool hasRoomFor(const Job &job) const
     {
-        // Another name of the same file waits until the first is replaced.
-        if (job.identity && m_inFlight.contains(*job.identity))
-            return false;
         // The new versions waiting for their group count too: they are in
         // the system's cache until they are flushed.
         const bool fits = m_memoryInFlight + m_pendingBytes + job.memory <= m_budget;
         if (m_running == 0)
             return m_pendingFiles == 0 || fits;  // else the group goes first
-        return m_running < m_jobs && m_running + m_pendingFiles < m_groupFiles && fits;
+        return m_running < m_jobs && fits;
     }
 
     void work()
@@ -571,7 +640,7 @@ private:
             m_workReady.wait(lock, [&] { return m_closing || !m_queue.empty(); });
             if (m_queue.empty())
                 return;
-            const Job job = m_queue.front();
+            Job job = std::move(m_queue.front());
             m_queue.pop_front();
             lock.unlock();
             Outcome outcome;
@@ -579,10 +648,13 @@ private:
             outcome.name = m_names[job.index];
             try {
                 outcome.line = processFile(picture, m_names[job.index], m_settings, m_replace, m_reporter,
-                                           &outcome.written);
+                                           &outcome.written, &job.file);
             } catch (...) {
                 outcome.error = std::current_exception();
             }
+            // A file not waiting for its group is closed before it counts
+            // no more.
+            job.file = {};
             lock.lock();
             if (outcome.error)
                 m_stopping = true;
@@ -613,7 +685,11 @@ private:
 
     // The run's thread alone.
     std::size_t m_next = 0;
+    // names[m_next], opened and waiting for a thread or room in the budget.
     std::optional<Job> m_candidate;
+    // The file names[m_next] was found to be when it was opened, started
+    // under an earlier name: it is opened again once that one is done.
+    std::optional<FileKey> m_waitingFor;
 
     std::mutex m_mutex;
     std::condition_variable m_workReady;
@@ -622,7 +698,7 @@ private:
     // Finished files by index; those with a writer wait for their group and
     // are touched by the run's thread alone.
     std::map<std::size_t, Outcome> m_done;
-    std::multiset<FileIdentity> m_inFlight;  // started and not yet replaced
+    std::multiset<FileKey> m_inFlight;  // started and not yet replaced
     std::size_t m_running = 0;
     std::uint64_t m_memoryInFlight = 0;
     std::size_t m_pendingFiles = 0;

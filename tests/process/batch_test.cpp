@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <deque>
+#include <map>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "picture/pixel_format.h"
 #include "platform/errors.h"
+#include "platform/files/system_calls.h"
 #include "platform/stream.h"
 #include "support/test_support.h"
 #include "support/tiny_bmp.h"
@@ -510,6 +515,131 @@ TEST(BatchParallelTest, TwoNamesOfOneFileAreWorkedOnOneAfterTheOther)
     EXPECT_EQ(test::readFile(names[0]), samplePicture());
     EXPECT_EQ(test::pixelBytes(test::readFile(link)), inverted);
     EXPECT_EQ(test::pixelBytes(test::readFile(names[1])), inverted);
+}
+
+using OpenCounts = std::map<std::string, int>;
+
+// The openings of the files of a folder, by name, as the system reports them.
+class OpenWatch {
+public:
+    explicit OpenWatch(const std::string &folder) : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        if (m_fd < 0 || ::inotify_add_watch(m_fd, folder.c_str(), IN_OPEN) < 0)
+            ADD_FAILURE() << "no watch on " << folder;
+    }
+    ~OpenWatch() { ::close(m_fd); }
+    OpenWatch(const OpenWatch &) = delete;
+    OpenWatch &operator=(const OpenWatch &) = delete;
+
+    // Those since the last call.
+    OpenCounts opens()
+    {
+        OpenCounts counts;
+        alignas(inotify_event) char buffer[1 << 16];
+        for (ssize_t got; (got = ::read(m_fd, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < got;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                if (event->len > 0 && !(event->mask & IN_ISDIR))
+                    ++counts[event->name];
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+        return counts;
+    }
+
+private:
+    int m_fd;
+};
+
+// The openings made through the table of system calls, by the last part of
+// the name opened.
+class TableOpens : public platform::SystemCalls {
+public:
+    TableOpens() : m_previous(platform::useSystemCalls(this)) {}
+    ~TableOpens() override { platform::useSystemCalls(m_previous); }
+    TableOpens(const TableOpens &) = delete;
+    TableOpens &operator=(const TableOpens &) = delete;
+
+    int open(int folder, const char *name, int flags, mode_t mode) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            ++m_counts[fileNamePart(name)];
+        }
+        return SystemCalls::open(folder, name, flags, mode);
+    }
+    OpenCounts opens()
+    {
+        const std::lock_guard lock(m_mutex);
+        return std::exchange(m_counts, {});
+    }
+
+private:
+    std::mutex m_mutex;
+    OpenCounts m_counts;
+    platform::SystemCalls *m_previous;
+};
+
+// Of counts, those of names.
+OpenCounts only(const OpenCounts &counts, const std::set<std::string> &names)
+{
+    OpenCounts kept;
+    for (const auto &[name, count] : counts)
+        if (names.contains(name))
+            kept[name] = count;
+    return kept;
+}
+
+// After Yes to all, the run's thread opens each file once, through the table
+// of system calls, and what it learns before the file starts (which file it
+// is, the size its header declares) and the job's reading and replacing all
+// go through that one descriptor: given by name or found in a held folder,
+// in a real run or a dry one, with one job or several.
+TEST(BatchParallelTest, EachNameIsOpenedOnce)
+{
+    TempDir pics;
+    std::vector<std::string> names;
+    std::set<std::string> parts;
+    for (int i = 0; i < 16; ++i) {
+        const std::string part = std::to_string(10 + i) + ".bmp";
+        names.push_back(pics.write(part, i == 5 ? Bytes(40, 'x') : samplePicture()));
+        parts.insert(part);
+    }
+    OpenCounts once;
+    for (const auto &part : parts)
+        once[part] = 1;
+    std::shared_ptr<platform::HeldFolder> folder;
+    ASSERT_EQ(platform::HeldFolder::openTop(pics.path(), true, folder), 0);
+    std::vector<BatchEntry> walked;
+    for (const auto &name : names)
+        walked.emplace_back(name, folder);
+
+    for (const bool dryRun : {false, true}) {
+        for (const unsigned jobs : {1u, 4u}) {
+            for (const bool inFolder : {false, true}) {
+                SCOPED_TRACE(testing::Message() << (dryRun ? "dry run, " : "") << jobs << " jobs"
+                                                << (inFolder ? ", held folder" : ""));
+                BatchSettings settings = withJobs(jobs);
+                settings.dryRun = dryRun;
+                OpenWatch watch(pics.path());
+                ScriptedAsker asker({YesToAll});
+                RecordingReporter reporter;
+                {
+                    TableOpens table;
+                    const BatchSummary summary =
+                        inFolder ? batchProcess(walked, settings, asker, reporter)
+                                 : batchProcess(std::vector<BatchEntry>(names.begin(), names.end()), settings, asker,
+                                                reporter);
+                    EXPECT_EQ(only(table.opens(), parts), once);
+                    EXPECT_EQ(summary.failed, 1u);
+                }
+                EXPECT_EQ(only(watch.opens(), parts), once);
+                EXPECT_EQ(reporter.lines.size(), names.size() + 1);
+            }
+        }
+    }
+    // Four real runs: inverted four times, as it was.
+    EXPECT_EQ(test::readFile(names[0]), samplePicture());
 }
 
 TEST(BatchParallelTest, MemoryAtWorkComesFromTheDeclaredPictureSize)
