@@ -515,6 +515,24 @@ TEST(BatchParallelTest, TwoNamesOfOneFileAreWorkedOnOneAfterTheOther)
     EXPECT_EQ(test::readFile(names[0]), samplePicture());
     EXPECT_EQ(test::pixelBytes(test::readFile(link)), inverted);
     EXPECT_EQ(test::pixelBytes(test::readFile(names[1])), inverted);
+
+    // A name, a symbolic link to it and the name again: each waits until the
+    // one before is replaced, then opens the file anew and sees its result,
+    // as with one job; none finds the file in use.
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        TempDir again;
+        const auto files = writeSamples(again, {"p.bmp", "q.bmp", "r.bmp"});
+        ASSERT_EQ(::symlink("p.bmp", again.file("s.bmp").c_str()), 0);
+        BatchRun twice({YesToAll});
+        EXPECT_NO_THROW(twice({files[0], again.file("s.bmp"), files[1], files[0], files[2]}, withJobs(4)));
+        const std::string inverts = "N " + processedLine(kModeInvert, "");
+        EXPECT_EQ(twice.reporter.lines, (Lines{"N " + folderLine(again.path() + "/"), inverts + "p.bmp",
+                                               inverts + "s.bmp", inverts + "q.bmp", inverts + "p.bmp",
+                                               inverts + "r.bmp"}));
+        EXPECT_EQ(test::pixelBytes(test::readFile(files[0])), inverted) << "inverted three times";
+        EXPECT_EQ(test::listFolder(again.path()), (Lines{"p.bmp", "q.bmp", "r.bmp", "s.bmp"}));
+    }
 }
 
 using OpenCounts = std::map<std::string, int>;
