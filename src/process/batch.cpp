@@ -385,7 +385,12 @@ public:
                  done = m_done.find(reported)) {
                 Outcome outcome = std::move(done->second);
                 m_done.erase(done);
+                const bool stopping = m_stopping;
                 lock.unlock();
+                // The run ends: the file opened for the next start is let go
+                // of before any more lines.
+                if (stopping)
+                    m_candidate.reset();
                 const std::string &name = m_names[reported];
                 if (outcome.error) {
                     // The first in the order of the names: the one a run of one

@@ -772,13 +772,31 @@ TEST(BatchParallelTest, ARunEndingErrorStartsNoNewFile)
     for (int i = 0; i < 200; ++i)
         names.push_back(pics.write(std::to_string(1000 + i) + ".bmp", samplePicture()));
     ASSERT_EQ(::chmod(names[0].c_str(), 0444), 0);
-    BatchRun run({YesToAll});
-    runUntilError<FileCreateError>(run, names, withJobs(4));
-    EXPECT_LT(run.reporter.started, 100);
+    // Every line comes after the error is known: by the last one, the
+    // files started are all replaced, and nothing else may be open.
+    class Reporter : public RecordingReporter {
+    public:
+        explicit Reporter(const std::string &folder) : m_folder(folder) {}
+        void fileDone(const FileResult &result) override
+        {
+            RecordingReporter::fileDone(result);
+            openAtLastLine = test::openDescriptors(m_folder);
+        }
+        std::size_t openAtLastLine = 0;
+
+    private:
+        std::string m_folder;
+    } reporter(pics.path());
+    const std::size_t descriptors = test::openDescriptors();
+    ScriptedAsker asker({YesToAll});
+    EXPECT_THROW(batchProcess(names, withJobs(4), asker, reporter), FileCreateError);
+    EXPECT_LT(reporter.started, 100);
     std::size_t changed = 0;
     for (const auto &name : names)
         changed += test::readFile(name) != samplePicture();
-    EXPECT_EQ(changed + 1, std::size_t(run.reporter.started));
+    EXPECT_EQ(changed + 1, std::size_t(reporter.started));
+    EXPECT_EQ(reporter.openAtLastLine, 0u);
+    EXPECT_EQ(test::openDescriptors(), descriptors);
 }
 
 }  // namespace

@@ -80,4 +80,22 @@ std::vector<std::string> listFolder(const std::string &path)
     return names;
 }
 
+std::size_t openDescriptors(const std::string &folder)
+{
+    std::size_t count = 0;
+    std::error_code error;
+    std::vector<fs::path> entries;
+    // Listed first: the listing's own descriptor is not counted.
+    for (const auto &entry : fs::directory_iterator("/proc/self/fd", error))
+        entries.push_back(entry.path());
+    for (const auto &entry : entries) {
+        const fs::path target = fs::read_symlink(entry, error);
+        if (error)
+            continue;  // the listing's own, closed by now
+        const std::string name = target.string();
+        count += folder.empty() || (target.parent_path() == folder && !name.ends_with(" (deleted)"));
+    }
+    return count;
+}
+
 }  // namespace tovi::test

@@ -39,4 +39,8 @@ bool fileExists(const std::string &path);
 // The names in a folder, without "." and "..", sorted.
 std::vector<std::string> listFolder(const std::string &path);
 
+// The descriptors this process has open (from /proc/self/fd); with a folder,
+// only those of files with a name directly in it.
+std::size_t openDescriptors(const std::string &folder = {});
+
 }  // namespace tovi::test
