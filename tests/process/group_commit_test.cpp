@@ -1,13 +1,19 @@
 // The files of a run after Yes to all are replaced in groups: a failure inside
 // a group, and many threads and group sizes at once.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "platform/errors.h"
+#include "platform/files/system_calls.h"
 #include "process/batch.h"
 #include "support/faulty_system_calls.h"
 #include "support/test_support.h"
@@ -124,6 +130,89 @@ TEST(GroupCommitTest, ManyThreadsAndGroupSizesGiveTheLinesAndFilesOfOneJob)
         for (const auto &[name, count] : times)
             EXPECT_EQ(test::readFile(name), count % 2 ? swapped() : picture()) << name;
         EXPECT_EQ(test::listFolder(pics.path()).size(), std::size_t(kFiles));
+    }
+}
+
+// Jobs that read slowly, and each time a picture is opened, how many of the
+// folder's pictures are open then (the pictures are opened on the run's
+// thread only, so none opens while they are counted).
+class SlowJobs : public platform::SystemCalls {
+public:
+    explicit SlowJobs(std::string folder) : m_folder(std::move(folder)), m_previous(platform::useSystemCalls(this)) {}
+    ~SlowJobs() override { platform::useSystemCalls(m_previous); }
+    SlowJobs(const SlowJobs &) = delete;
+    SlowJobs &operator=(const SlowJobs &) = delete;
+
+    int open(int folder, const char *name, int flags, mode_t mode) override
+    {
+        const int fd = SystemCalls::open(folder, name, flags, mode);
+        if (fd >= 0 && std::string_view(name).ends_with(".bmp")) {
+            const int open = int(test::openDescriptors(m_folder));
+            for (int most = mostOpen.load(); open > most && !mostOpen.compare_exchange_weak(most, open);)
+                ;
+        }
+        return fd;
+    }
+    ssize_t pread(int fd, void *buffer, std::size_t n, off_t offset) override
+    {
+        if (std::this_thread::get_id() != m_runThread)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return SystemCalls::pread(fd, buffer, n, offset);
+    }
+
+    std::atomic<int> mostOpen{0};
+
+private:
+    std::string m_folder;
+    std::thread::id m_runThread = std::this_thread::get_id();
+    platform::SystemCalls *m_previous;
+};
+
+// However slowly the jobs go, the files of a group, each held open from its
+// opening (ahead of its job) to the group's replacing, stay within the
+// group's limit: the one set, or what the open-file limit leaves room for
+// (each file and its folder and new version, beside a reserve).
+TEST(GroupCommitTest, TheFilesHeldOpenStayWithinTheGroupLimitHoweverSlowTheJobs)
+{
+    struct Setting {
+        unsigned jobs, groupFiles;
+        rlim_t openFiles;  // 0: as it is
+        int limit;
+    };
+    for (const Setting setting : {Setting{8, 3, 0, 3}, Setting{4, 1, 0, 1}, Setting{2, 6, 0, 6},
+                                  Setting{3, 0, 64 + 3 * 8, 8 - 3}}) {
+        SCOPED_TRACE(testing::Message() << "jobs " << setting.jobs << ", group " << setting.groupFiles);
+        TempDir pics;
+        std::vector<std::string> names;
+        Lines expected{"N " + folderLine(pics.path() + "/")};
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = std::to_string(1000 + i) + ".bmp";
+            names.push_back(pics.write(name, picture()));
+            expected.push_back("N " + processedLine(kModeSwap, name));
+        }
+        BatchSettings settings;
+        settings.jobs = setting.jobs;
+        settings.groupFiles = setting.groupFiles;
+        settings.groupWaitMs = 600000;  // complete only when full or when nothing else is under way
+        Asker asker;
+        Reporter reporter;
+        struct rlimit files;
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
+        const struct rlimit usual = files;
+        if (setting.openFiles) {
+            files.rlim_cur = setting.openFiles;
+            ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
+        }
+        {
+            SlowJobs calls(pics.path());
+            EXPECT_NO_THROW(batchProcess(names, settings, asker, reporter));
+            EXPECT_LE(calls.mostOpen.load(), setting.limit);
+            EXPECT_GE(calls.mostOpen.load(), std::min(setting.limit, int(setting.jobs)));
+        }
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &usual), 0);
+        EXPECT_EQ(reporter.lines, expected);
+        for (const auto &name : names)
+            EXPECT_EQ(test::readFile(name), swapped()) << name;
     }
 }
 
