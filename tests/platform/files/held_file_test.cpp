@@ -21,6 +21,7 @@
 #include <optional>
 
 #include "platform/errors.h"
+#include "platform/files/read_stream.h"
 #include "support/faulty_system_calls.h"
 #include "platform/files/file_test_support.h"
 #include "support/test_support.h"
@@ -104,6 +105,55 @@ TEST(HeldFileTest, ANameThatLeadsElsewhereBeforeReplacingIsNotWritten)
     EXPECT_EQ(test::readFile(dir.file("a.bmp")), bytesOf("someone else's"));
     EXPECT_EQ(test::readFile(dir.file("b.bmp")), bytesOf("precious b"));
     EXPECT_EQ(test::listFolder(dir.path()), (Names{"a.bmp", "b.bmp", "link.bmp"}));
+}
+
+// Opened ahead, a file is neither locked nor read until it is held; what kept
+// it from opening is thrown then, as the constructor throws it, and a file
+// saved in its place meanwhile is the one held.
+TEST(HeldFileTest, OpenedAheadItIsHeldLaterAsIfOpenedThen)
+{
+    TempDir dir;
+    const auto name = dir.file("pic.bmp");
+    test::writeFile(name, "old picture");
+    const auto file = HeldFile::openAhead(name);
+    const auto reading = FileReadStream::openAhead(name);
+    ASSERT_TRUE(file->identity() && reading->identity());
+    EXPECT_EQ(file->identity()->inode, reading->identity()->inode);
+    char start[100] = {};
+    ASSERT_EQ(file->peek(start, 4), 4u);
+    EXPECT_EQ(std::string(start, 4), "old ");
+    EXPECT_EQ(reading->peek(start, sizeof start), 11u);
+    EXPECT_EQ(file->position(), 0u);
+    {
+        HeldFile other(name);  // nothing is locked yet
+    }
+    reading->lock();
+    EXPECT_EQ(readAll(*reading), "old picture");
+
+    test::writeFile(dir.file("saved"), "saved meanwhile");
+    ASSERT_EQ(::rename(dir.file("saved").c_str(), name.c_str()), 0);
+    file->hold();
+    EXPECT_THROW(HeldFile again(name), FileCreateError);
+    EXPECT_EQ(readAll(*file), "saved meanwhile");
+    replaceHeld(*file, "new");
+    EXPECT_EQ(test::readFile(name), bytesOf("new"));
+
+    const std::string missing = dir.file("missing.bmp");
+    const auto absent = HeldFile::openAhead(missing);
+    const auto absentReading = FileReadStream::openAhead(missing);
+    EXPECT_EQ(absent->identity(), nullptr);
+    EXPECT_EQ(absent->peek(start, sizeof start), 0u);
+    const std::string says = "ファイル \"" + missing + "\" は開けません。No such file or directory";
+    for (const auto &open : std::vector<std::function<void()>>{[&] { absent->hold(); },
+                                                               [&] { absentReading->lock(); },
+                                                               [&] { HeldFile direct(missing); }}) {
+        try {
+            open();
+            ADD_FAILURE() << "opened";
+        } catch (const FileOpenError &error) {
+            EXPECT_EQ(error.what(), says);
+        }
+    }
 }
 
 TEST(HeldFileTest, AKilledWriterLeavesNothingAndStaleFilesGoOnTheNextRun)
