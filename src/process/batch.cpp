@@ -1,9 +1,7 @@
 #include "process/batch.h"
 
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
