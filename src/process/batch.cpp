@@ -99,6 +99,19 @@ struct WrittenFile {
     std::uint64_t bytes = 0;
 };
 
+// The file of entry held: the one opened ahead, or opened now.
+std::unique_ptr<platform::HeldFile> holdFile(const BatchEntry &entry, OpenedFile *opened)
+{
+    if (opened && opened->held) {
+        std::unique_ptr<platform::HeldFile> file = std::move(opened->held);
+        file->hold();
+        return file;
+    }
+    const std::string &name = entry.name;
+    return entry.folder ? std::make_unique<platform::HeldFile>(*entry.folder, fileNamePart(name), name)
+                        : std::make_unique<platform::HeldFile>(name);
+}
+
 // Reads, processes and writes back one file. A picture-format error anywhere on
 // the way makes it a failed file; the file is then left as it was, since
 // writing is the last step and replaces the file only when it completes. The
@@ -126,13 +139,8 @@ ResultLine processFile(picture::Bitmap &work, const BatchEntry &entry, const Bat
                 work.loadFromStream(reading.emplace(*entry.folder, fileNamePart(name), name));
             } else if (settings.dryRun) {
                 work.loadFromFile(name);
-            } else if (opened && opened->held) {
-                file = std::move(opened->held);
-                file->hold();
-                work.loadFromStream(*file);
             } else {
-                file = entry.folder ? std::make_unique<platform::HeldFile>(*entry.folder, fileNamePart(name), name)
-                                    : std::make_unique<platform::HeldFile>(name);
+                file = holdFile(entry, opened);
                 work.loadFromStream(*file);
             }
         } catch (const StreamReadError &error) {
