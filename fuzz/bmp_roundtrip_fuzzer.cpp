@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const platform::ColorRef first = platform::xrgbToColor(colors.front());
     const platform::ColorRef last = platform::xrgbToColor(colors.back());
-    for (int mode = process::kModeSwap; mode <= process::kModeInvertGray + 1; ++mode) {
+    for (const int mode : process::everyModeCodeAndAnother()) {
         picture::Bitmap fast = bitmap;
         picture::Bitmap plain = bitmap;
         process::processColors(fast, mode, first, last);

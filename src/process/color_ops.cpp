@@ -476,20 +476,7 @@ void process16(Raster &raster, const Rule &rule)
 // Whether the fast path can rewrite this raster in place.
 bool hasFastPath(const Raster &raster)
 {
-    if (raster.isMonochromeDevice())
-        return false;
-    switch (raster.bitsPerPixel()) {
-    case 1:
-    case 2:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-        return true;
-    default:
-        return false;
-    }
+    return !raster.isMonochromeDevice() && platform::isSupportedBitCount(unsigned(raster.bitsPerPixel()));
 }
 
 // The plain pipeline's copy back writes each pixel's colour channels; the

@@ -13,6 +13,7 @@
 #include "picture/bitmap.h"
 #include "platform/system_colors.h"
 #include "process/color_ops.h"
+#include "support/test_rasters.h"
 
 using namespace tovi;
 using namespace tovi::picture;
@@ -22,13 +23,7 @@ using platform::rgb;
 
 namespace {
 
-struct Layout {
-    const char *name;
-    unsigned bits;
-    std::uint32_t compression;
-    platform::ChannelMasks masks;
-    bool device;
-};
+using Layout = test::RasterLayout;
 
 const Layout kLayouts[] = {
     {"bit1", 1, platform::kBiRgb, {}, false},
@@ -56,15 +51,8 @@ Bitmap randomPicture(const Layout &l, int w, int h, bool topDown, std::mt19937 &
 {
     Bitmap::Content c;
     if (l.device) {
-        c.raster = platform::Raster::createDevice(w, h);
+        c.raster = test::makeRaster(l, w, h);
     } else {
-        platform::BitmapInfoHeader header;
-        header.size = 40;
-        header.width = w;
-        header.height = topDown ? -h : h;
-        header.planes = 1;
-        header.bitCount = std::uint16_t(l.bits);
-        header.compression = l.compression;
         platform::ColorTable table;
         if (l.bits <= 8) {
             const std::size_t full = std::size_t(1) << l.bits;
@@ -83,7 +71,7 @@ Bitmap randomPicture(const Layout &l, int w, int h, bool topDown, std::mt19937 &
             if (reach > 4)
                 table[(white + 1) % reach] = table[(white + 2) % reach];
         }
-        c.raster = platform::Raster::createIndependent(header, &l.masks, table);
+        c.raster = test::makeRaster(l, w, h, topDown, table);
         c.header = c.raster->header();
         c.masks = l.compression == platform::kBiBitFields ? l.masks : platform::ChannelMasks{};
     }
@@ -258,16 +246,10 @@ TEST(Formats, WhiteFirstPalettesAreExchangedAndInvertedExactly)
     for (const bool whiteFirst : {true, false}) {
         for (const auto process : {&processColors, &processColorsPlain}) {
             for (const int mode : {int(kModeSwap), int(kModeInvert)}) {
-                platform::BitmapInfoHeader header;
-                header.size = 40;
-                header.width = 9;
-                header.height = 2;
-                header.planes = 1;
-                header.bitCount = 1;
                 const platform::RgbQuad white{255, 255, 255, 0}, black{0, 0, 0, 0};
                 Bitmap::Content c;
-                c.raster = platform::Raster::createIndependent(
-                    header, nullptr, whiteFirst ? platform::ColorTable{white, black} : platform::ColorTable{black, white});
+                c.raster = test::makeRaster(
+                    1, 9, 2, nullptr, whiteFirst ? platform::ColorTable{white, black} : platform::ColorTable{black, white});
                 c.raster->scanLine(0)[0] = 0xA5;
                 c.raster->scanLine(0)[1] = 0x80;
                 c.header = c.raster->header();
@@ -338,15 +320,8 @@ TEST(Formats, SharedStorageIsCopiedBeforeTheChange)
 // A picture of one row of 32- or 16-bit values with the given masks.
 Bitmap maskedPicture(unsigned bits, const platform::ChannelMasks &masks, const std::vector<std::uint32_t> &values)
 {
-    platform::BitmapInfoHeader header;
-    header.size = 40;
-    header.width = int(values.size());
-    header.height = 1;
-    header.planes = 1;
-    header.bitCount = std::uint16_t(bits);
-    header.compression = platform::kBiBitFields;
     Bitmap::Content c;
-    c.raster = platform::Raster::createIndependent(header, &masks, {});
+    c.raster = test::makeRaster(bits, int(values.size()), 1, &masks);
     c.header = c.raster->header();
     c.masks = masks;
     for (std::size_t i = 0; i < values.size(); ++i)
@@ -579,14 +554,8 @@ TEST(SwapTolerance, MirrorsAntiAliasedEdgesAndSwapsBackByteForByte)
     for (ColorRef c : table)
         entries.push_back({std::uint8_t(platform::blueOf(c)), std::uint8_t(platform::greenOf(c)),
                            std::uint8_t(platform::redOf(c)), 0});
-    platform::BitmapInfoHeader header;
-    header.size = 40;
-    header.width = 16;
-    header.height = 16;
-    header.planes = 1;
-    header.bitCount = 8;
     Bitmap::Content content;
-    content.raster = platform::Raster::createIndependent(header, nullptr, entries);
+    content.raster = test::makeRaster(8, 16, 16, nullptr, entries);
     content.header = content.raster->header();
     Bitmap paletted;
     paletted.assign(std::move(content));
