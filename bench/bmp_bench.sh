@@ -6,8 +6,8 @@
 # dd conv=fsync copying the same file, and the durable-replace floor
 # (bench/replace_floor.c: read the file, write it beside itself, syncfs,
 # rename it over the old, fsync the folder). Wall time (the median of REPEAT
-# runs, in milliseconds) and peak resident memory (the largest) from
-# /usr/bin/time, each tool on a fresh copy of the same file, in one run;
+# runs, in milliseconds) and peak resident memory (the largest, from
+# /usr/bin/time), each tool on a fresh copy of the same file, in one run;
 # tovi-batch's rows give their ratio to the floor.
 #
 #   bench/bmp_bench.sh [TOVI_BATCH...]
