@@ -6,14 +6,19 @@
 #include <cstring>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
 
 #include "picture/bitmap.h"
+#include "picture/bmp/bmp_codec.h"
+#include "platform/stream.h"
 #include "platform/system_colors.h"
 #include "process/color_ops.h"
 #include "support/test_rasters.h"
+#include "support/test_support.h"
+#include "support/tiny_bmp.h"
 
 using namespace tovi;
 using namespace tovi::picture;
@@ -86,16 +91,6 @@ std::vector<std::uint8_t> bytesOf(const Bitmap &b)
 {
     const auto *r = b.raster();
     return {r->bits(), r->bits() + r->imageBytes()};
-}
-
-// Every mode of the table and a code no mode has.
-std::vector<int> everyModeCodeAndAnother()
-{
-    std::vector<int> codes;
-    for (const ModeInfo &mode : kModes)
-        codes.push_back(mode.code);
-    codes.push_back(unusedModeCode());
-    return codes;
 }
 
 class FastPaths : public ::testing::TestWithParam<std::tuple<int, int>> {};
@@ -626,3 +621,62 @@ TEST(SwapTolerance, MirrorsAlongAnySegmentAndLeavesOtherColoursAlone)
 }
 
 }  // namespace
+
+namespace {
+
+// The run-length indices of a BMP as read, rows from the top.
+std::vector<std::uint16_t> runLengthIndicesOf(const std::vector<std::uint8_t> &file)
+{
+    platform::MemoryStream stream(file);
+    Bitmap b;
+    b.loadFromStream(stream);
+    return b.fileExtras() ? b.fileExtras()->runLengthIndices : std::vector<std::uint16_t>{};
+}
+
+}  // namespace
+
+// A run-length file processed through its indices holds what decoding,
+// processing and writing it back gives, in every mode and with a tolerance;
+// a file whose data skips pixels or runs past a row is left to that path.
+TEST(RunLengthFiles, MappedIndicesGiveThePixelsOfTheWholePipeline)
+{
+    const std::string corpus = TOVI_CORPUS_DIR;
+    if (!std::filesystem::exists(corpus + "/g/pal8rle.bmp"))
+        GTEST_SKIP() << "no BMP Suite corpus at " << corpus;
+    int mapped = 0, leftToDecode = 0;
+    for (const std::string &name :
+         {corpus + "/g/pal4rle.bmp", corpus + "/g/pal8rle.bmp", corpus + "/q/pal4rlecut.bmp",
+          corpus + "/q/pal8rlecut.bmp", corpus + "/q/pal4rletrns.bmp", corpus + "/q/pal8rletrns.bmp",
+          std::string(TOVI_TEST_FILES_DIR) + "/magick-pal8rle.bmp"}) {
+        const auto bytes = test::readFile(name);
+        for (const int mode : everyModeCodeAndAnother()) {
+            for (const ColorSettings settings : {ColorSettings{}, ColorSettings{60, GrayFormula::Rec709}}) {
+                SCOPED_TRACE(name + " mode " + std::to_string(mode));
+                const ColorRef c1 = rgb(0, 0, 0), c2 = rgb(255, 255, 255);
+                platform::MemoryStream in(bytes);
+                const auto rle = picture::bmp::readRunLengthFile(in);
+                ASSERT_TRUE(rle);
+                const auto out = picture::bmp::remapRunLengthIndices(
+                    *rle, runLengthIndexMap(rle->table, rle->fourBits, mode, c1, c2, settings));
+                if (!out) {
+                    ++leftToDecode;
+                    continue;
+                }
+                ++mapped;
+                EXPECT_EQ(out->size(), bytes.size());
+                Bitmap whole;
+                platform::MemoryStream again(bytes);
+                whole.loadFromStream(again);
+                processColorsWith(whole, mode, c1, c2, settings);
+                platform::MemoryStream written;
+                whole.saveToStream(written);
+                EXPECT_EQ(runLengthIndicesOf(*out), runLengthIndicesOf(written.data()));
+            }
+        }
+    }
+    EXPECT_GT(mapped, 0);
+    EXPECT_GT(leftToDecode, 0);
+
+    platform::MemoryStream uncompressed(test::bmp24(2, 2, {0, 0, 0, 0}));
+    EXPECT_FALSE(picture::bmp::readRunLengthFile(uncompressed));
+}
