@@ -217,10 +217,13 @@ void TMainForm::watchMenus()
             if (!inMenuBar(widget) && MainMenu1->hasFocus())
                 releaseMenuBarFocus();
             break;
-        case QEvent::Enter:
-            if (!inMenuBar(widget))
+        case QEvent::Enter: {
+            // Entering the window over the menu bar leaves the bar its hints.
+            const QWidget *under = QApplication::widgetAt(QCursor::pos());
+            if (!inMenuBar(widget) && !(under && inMenuBar(under)))
                 showHintAt(widget);
             break;
+        }
         default:
             break;
         }
@@ -241,7 +244,8 @@ void TMainForm::menusClosed()
     if (!isActiveWindow())
         return;
     QWidget *under = QApplication::widgetAt(QCursor::pos());
-    showHintAt(under && under->window() == this && !inMenuBar(under) ? under : nullptr);
+    if (!under || !inMenuBar(under))
+        showHintAt(under && under->window() == this ? under : nullptr);
 }
 
 void TMainForm::releaseMenuBarFocus()
