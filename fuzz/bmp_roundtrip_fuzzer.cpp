@@ -3,7 +3,8 @@
 // exchange of two colours the picture doesn't hold, written and read again,
 // gives back the same colour at every pixel. In every mode the written file
 // keeps what bmp_keep_check.h checks (header block, alpha, pixels the mode
-// leaves alone). A broken promise aborts.
+// leaves alone), and a run-length file processed through its indices holds
+// the pixels the whole pipeline gives. A broken promise aborts.
 
 #include <algorithm>
 #include <cstddef>
@@ -15,6 +16,7 @@
 
 #include "bmp_keep_check.h"
 #include "picture/bitmap.h"
+#include "picture/bmp/bmp_codec.h"
 #include "platform/errors.h"
 #include "platform/pixel_codec.h"
 #include "platform/stream.h"
@@ -49,6 +51,38 @@ platform::ColorRef absentColor(const std::unordered_set<std::uint32_t> &held, pl
             return c;
 }
 
+// The run-length indices of a BMP as read; empty for any other file.
+std::vector<std::uint16_t> runLengthIndicesOf(const std::vector<std::uint8_t> &file)
+{
+    platform::MemoryStream stream(file);
+    picture::Bitmap b;
+    b.loadFromStream(stream);
+    return b.fileExtras() ? b.fileExtras()->runLengthIndices : std::vector<std::uint16_t>{};
+}
+
+void checkMappedRunLength(const std::vector<std::uint8_t> &file, const picture::Bitmap &bitmap, int mode,
+                          platform::ColorRef c1, platform::ColorRef c2)
+{
+    platform::MemoryStream in(file);
+    const auto rle = picture::bmp::readRunLengthFile(in);
+    if (!rle)
+        return;
+    const auto mapped = picture::bmp::remapRunLengthIndices(
+        *rle, process::runLengthIndexMap(rle->table, rle->fourBits, mode, c1, c2, {}));
+    if (!mapped)
+        return;
+    picture::Bitmap whole = bitmap;
+    process::processColors(whole, mode, c1, c2);
+    platform::MemoryStream written;
+    try {
+        whole.saveToStream(written);
+        if (runLengthIndicesOf(*mapped) != runLengthIndicesOf(written.data()))
+            broken("a run-length file processed through its indices holds the whole pipeline's pixels");
+    } catch (const Error &) {
+        broken("a run-length file processed through its indices is read again");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -68,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const platform::ColorRef first = platform::xrgbToColor(colors.front());
     const platform::ColorRef last = platform::xrgbToColor(colors.back());
-    for (int mode = process::kModeSwap; mode <= process::kModeInvertGray + 1; ++mode) {
+    for (const int mode : process::everyModeCodeAndAnother()) {
         picture::Bitmap fast = bitmap;
         picture::Bitmap plain = bitmap;
         process::processColors(fast, mode, first, last);
@@ -98,9 +132,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         broken("an exchange of absent colours, written and read again, keeps every colour");
 
     const std::vector<std::uint8_t> file(data, data + size);
-    for (const process::ModeInfo &mode : process::kModes)
+    for (const process::ModeInfo &mode : process::kModes) {
         if (const char *promise = fuzz::checkWhatIsKept(file, mode.code, first, last, false))
             broken(promise);
+        checkMappedRunLength(file, bitmap, mode.code, first, last);
+    }
     if (const char *promise = fuzz::checkWhatIsKept(file, process::kModeSwap, c1, c2, true))
         broken(promise);
     return 0;

@@ -65,9 +65,34 @@ std::uintptr_t dispatch(const QString &file, unsigned command, HelpData data, co
     }
 }
 
-QString fromWide(const char16_t *text)
+QString decode(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+QString decode(const char16_t *text)
 {
     return text ? QString::fromUtf16(text) : QString();
+}
+
+// The body of both entry points; Record is the keyword record of their
+// text width.
+template <typename Record, typename Char>
+std::uintptr_t enter(const Char *file, unsigned command, HelpData data)
+{
+    try {
+        KeywordRequest lookup;
+        const auto *record = reinterpret_cast<const Record *>(data);
+        const bool isLookup = command == HH_ALINK_LOOKUP && recordIsComplete(record);
+        if (isLookup) {
+            lookup.keywords = splitKeywords(decode(record->pszKeywords));
+            lookup.indexOnFail = record->fIndexOnFail != 0;
+            lookup.messageText = decode(record->pszMsgText);
+        }
+        return dispatch(decode(file), command, data, isLookup ? &lookup : nullptr);
+    } catch (...) {
+        return 0;
+    }
 }
 
 }  // namespace
@@ -75,37 +100,13 @@ QString fromWide(const char16_t *text)
 extern "C" __attribute__((visibility("default"))) std::uintptr_t
 HtmlHelpA(HelpWindowHandle /*caller*/, const char *file, unsigned command, HelpData data)
 {
-    try {
-        KeywordRequest lookup;
-        const auto *record = reinterpret_cast<const HH_AKLINK *>(data);
-        const bool isLookup = command == HH_ALINK_LOOKUP && recordIsComplete(record);
-        if (isLookup) {
-            lookup.keywords = splitKeywords(QString::fromUtf8(record->pszKeywords));
-            lookup.indexOnFail = record->fIndexOnFail != 0;
-            lookup.messageText = QString::fromUtf8(record->pszMsgText);
-        }
-        return dispatch(QString::fromUtf8(file), command, data, isLookup ? &lookup : nullptr);
-    } catch (...) {
-        return 0;
-    }
+    return enter<HH_AKLINK>(file, command, data);
 }
 
 extern "C" __attribute__((visibility("default"))) std::uintptr_t
 HtmlHelpW(HelpWindowHandle /*caller*/, const char16_t *file, unsigned command, HelpData data)
 {
-    try {
-        KeywordRequest lookup;
-        const auto *record = reinterpret_cast<const HH_AKLINKW *>(data);
-        const bool isLookup = command == HH_ALINK_LOOKUP && recordIsComplete(record);
-        if (isLookup) {
-            lookup.keywords = splitKeywords(fromWide(record->pszKeywords));
-            lookup.indexOnFail = record->fIndexOnFail != 0;
-            lookup.messageText = fromWide(record->pszMsgText);
-        }
-        return dispatch(fromWide(file), command, data, isLookup ? &lookup : nullptr);
-    } catch (...) {
-        return 0;
-    }
+    return enter<HH_AKLINKW>(file, command, data);
 }
 
 static_assert(std::is_same_v<decltype(&HtmlHelpA), HtmlHelpAProc>);

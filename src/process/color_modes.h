@@ -6,6 +6,7 @@
 // and its help page.
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 #include "process/help_contexts.h"
@@ -92,6 +93,26 @@ constexpr int unusedModeCode()
     for (const ModeInfo &mode : kModes)
         largest = mode.code > largest ? mode.code : largest;
     return largest + 1;
+}
+
+// Every mode code, then one no mode has: what loops over "each mode, and any
+// other code" run over.
+constexpr std::array<int, kModes.size() + 1> everyModeCodeAndAnother()
+{
+    std::array<int, kModes.size() + 1> codes{};
+    for (std::size_t i = 0; i < kModes.size(); ++i)
+        codes[i] = kModes[i].code;
+    codes.back() = unusedModeCode();
+    return codes;
+}
+
+// The largest glyph index a mode shows.
+constexpr int largestModeGlyph()
+{
+    int largest = 0;
+    for (const ModeInfo &mode : kModes)
+        largest = mode.glyph > largest ? mode.glyph : largest;
+    return largest;
 }
 
 // How the grayscale modes weigh the three channels. The plain mean is the

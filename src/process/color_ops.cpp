@@ -476,20 +476,7 @@ void process16(Raster &raster, const Rule &rule)
 // Whether the fast path can rewrite this raster in place.
 bool hasFastPath(const Raster &raster)
 {
-    if (raster.isMonochromeDevice())
-        return false;
-    switch (raster.bitsPerPixel()) {
-    case 1:
-    case 2:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-        return true;
-    default:
-        return false;
-    }
+    return !raster.isMonochromeDevice() && platform::isSupportedBitCount(unsigned(raster.bitsPerPixel()));
 }
 
 // The plain pipeline's copy back writes each pixel's colour channels; the
@@ -606,6 +593,35 @@ void processColorsWith(Bitmap &picture, int mode, ColorRef color1, ColorRef colo
         }
     });
     picture.changed();
+}
+
+std::array<std::uint8_t, 256> runLengthIndexMap(const platform::ColorTable &table, bool fourBits, int mode,
+                                                ColorRef color1, ColorRef color2, const ColorSettings &settings)
+{
+    std::array<std::uint8_t, 256> map{};
+    for (std::size_t i = 0; i < map.size(); ++i)
+        map[i] = std::uint8_t(i);
+    const std::size_t reach = fourBits ? 16 : 256;
+    const std::size_t entries = std::min(table.size(), reach);
+    if (entries == 0)
+        return map;
+    // The entries' colours as the decoded picture holds them, processed as
+    // its pixels would be.
+    Bitmap::Content content;
+    content.raster = Raster::createDevice(int(entries), 1);
+    auto *colors = reinterpret_cast<std::uint32_t *>(content.raster->scanLine(0));
+    for (std::size_t i = 0; i < entries; ++i)
+        colors[i] = platform::colorToXrgb(table[i].color());
+    Bitmap probe;
+    probe.assign(std::move(content));
+    processColorsWith(probe, mode, color1, color2, settings);
+    const auto *results = reinterpret_cast<const std::uint32_t *>(probe.raster()->scanLine(0));
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::uint32_t result = results[i] & 0x00FFFFFF;
+        if (result != platform::colorToXrgb(table[i].color()))
+            map[i] = std::uint8_t(platform::nearestIndex(table, platform::xrgbToColor(result), reach));
+    }
+    return map;
 }
 
 }  // namespace tovi::process

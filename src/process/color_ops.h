@@ -2,6 +2,8 @@
 // The colour operation: rewrites every pixel of a picture in one of four ways,
 // leaving the picture in its own width, height, pixel format and palette.
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "picture/bitmap.h"
@@ -46,5 +48,12 @@ void processColorsWith(picture::Bitmap &picture, int mode, ColorRef color1, Colo
                        const ColorSettings &settings);
 void processColorsPlainWith(picture::Bitmap &picture, int mode, ColorRef color1, ColorRef color2,
                             const ColorSettings &settings);
+
+// The index each entry of a run-length file's colour table takes when its
+// picture is processed in the mode and written back: its own index while the
+// rule leaves its colour as it is, else the nearest entry within reach of the
+// depth (16 entries for 4 bits). Entries beyond the table keep their index.
+std::array<std::uint8_t, 256> runLengthIndexMap(const platform::ColorTable &table, bool fourBits, int mode,
+                                                ColorRef color1, ColorRef color2, const ColorSettings &settings);
 
 }  // namespace tovi::process

@@ -192,7 +192,7 @@ TEST(EveryAcceptedFile, ComesBackWithItsColoursAndMatchesThePlainPipeline)
         }
         ++accepted;
         const auto colors = pixelsOf(b);
-        for (int mode = process::kModeSwap; mode <= process::kModeInvertGray + 1; ++mode) {
+        for (const int mode : process::everyModeCodeAndAnother()) {
             Bitmap fast = b, plain = b;
             process::processColors(fast, mode, colors.front(), colors.back());
             process::processColorsPlain(plain, mode, colors.front(), colors.back());
@@ -267,7 +267,7 @@ test::Bytes handMade(unsigned bits, std::uint32_t headerSize, const platform::Ch
 TEST(EveryAcceptedFile, KeepsEverythingButTheColoursInEveryMode)
 {
     std::vector<std::pair<std::string, test::Bytes>> files;
-    for (const std::string folder : {kCorpus + "/g", kCorpus + "/q", std::string(TOVI_TEST_FILES_DIR)})
+    for (const std::string &folder : {kCorpus + "/g", kCorpus + "/q", std::string(TOVI_TEST_FILES_DIR)})
         for (const auto &entry : fs::directory_iterator(folder))
             files.emplace_back(entry.path().string(), test::readFile(entry.path().string()));
     const platform::ChannelMasks a1r5g5b5{0x7C00, 0x03E0, 0x001F, 0x8000};

@@ -10,18 +10,13 @@
 #include "platform/pixel_codec.h"
 #include "platform/raster.h"
 #include "platform/system_colors.h"
+#include "support/test_rasters.h"
 
 using namespace tovi::platform;
 
 namespace {
 
-struct Layout {
-    const char *name;
-    unsigned bits;
-    std::uint32_t compression;
-    ChannelMasks masks;
-    bool device;
-};
+using Layout = tovi::test::RasterLayout;
 
 const Layout kLayouts[] = {
     {"bit1", 1, kBiRgb, {}, false},          {"bit4", 4, kBiRgb, {}, false},
@@ -45,16 +40,7 @@ ColorTable testTable(unsigned bits)
 
 std::shared_ptr<Raster> make(const Layout &l, int w, int h, bool topDown = false)
 {
-    if (l.device)
-        return Raster::createDevice(w, h);
-    BitmapInfoHeader header;
-    header.size = 40;
-    header.width = w;
-    header.height = topDown ? -h : h;
-    header.planes = 1;
-    header.bitCount = std::uint16_t(l.bits);
-    header.compression = l.compression;
-    return Raster::createIndependent(header, &l.masks, l.bits <= 8 ? testTable(l.bits) : ColorTable{});
+    return tovi::test::makeRaster(l, w, h, topDown, l.bits <= 8 ? testTable(l.bits) : ColorTable{});
 }
 
 // Colours every format holds exactly: full and zero channels.

@@ -13,7 +13,9 @@
 #include <set>
 #include <thread>
 
+#include "picture/bitmap.h"
 #include "picture/pixel_format.h"
+#include "process/color_ops.h"
 #include "platform/errors.h"
 #include "platform/files/system_calls.h"
 #include "platform/stream.h"
@@ -276,6 +278,42 @@ TEST(BatchProcessingTest, ABlackAndWhitePictureStaysOneBitAndBecomesItsNegative)
     for (auto &byte : negative)
         byte = std::uint8_t(~byte);
     EXPECT_EQ(test::pixelBytes(written), negative);
+}
+
+// A run-length file is written with its own runs and the pixels the whole
+// pipeline gives, one after the other and several at once.
+TEST(BatchProcessingTest, ARunLengthFileKeepsItsRunsAndGetsThePipelinesPixels)
+{
+    const Bytes original = test::readFile(std::string(TOVI_TEST_FILES_DIR) + "/magick-pal8rle.bmp");
+    picture::Bitmap expected;
+    platform::MemoryStream in(original);
+    expected.loadFromStream(in);
+    processColors(expected, kModeInvert, 0x00FFFFFF, 0);
+    for (const BatchAnswer answer : {Yes, YesToAll}) {
+        TempDir pics;
+        const std::vector<std::string> names = {pics.write("a.bmp", original), pics.write("b.bmp", original)};
+        BatchRun run({answer, Yes});
+        BatchSettings settings;
+        settings.mode = kModeInvert;
+        run(names, settings);
+        EXPECT_EQ(run.reporter.lines.back(), "N 色反転モード処理しました:\tb.bmp");
+        for (const std::string &name : names) {
+            const Bytes written = test::readFile(name);
+            EXPECT_EQ(written.size(), original.size());
+            picture::Bitmap read;
+            platform::MemoryStream back(written);
+            read.loadFromStream(back);
+            ASSERT_TRUE(read.fileExtras());
+            EXPECT_EQ(read.fileExtras()->runLengthIndices, [&] {
+                platform::MemoryStream encoded;
+                expected.saveToStream(encoded);
+                picture::Bitmap again;
+                encoded.seek(0);
+                again.loadFromStream(encoded);
+                return again.fileExtras()->runLengthIndices;
+            }());
+        }
+    }
 }
 
 TEST(BatchProcessingTest, ANonPictureGetsAFailedLineIsLeftAsItWasAndTheRunGoesOn)

@@ -6,13 +6,19 @@
 #include <cstring>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
 
 #include "picture/bitmap.h"
+#include "picture/bmp/bmp_codec.h"
+#include "platform/stream.h"
 #include "platform/system_colors.h"
 #include "process/color_ops.h"
+#include "support/test_rasters.h"
+#include "support/test_support.h"
+#include "support/tiny_bmp.h"
 
 using namespace tovi;
 using namespace tovi::picture;
@@ -22,13 +28,7 @@ using platform::rgb;
 
 namespace {
 
-struct Layout {
-    const char *name;
-    unsigned bits;
-    std::uint32_t compression;
-    platform::ChannelMasks masks;
-    bool device;
-};
+using Layout = test::RasterLayout;
 
 const Layout kLayouts[] = {
     {"bit1", 1, platform::kBiRgb, {}, false},
@@ -56,15 +56,8 @@ Bitmap randomPicture(const Layout &l, int w, int h, bool topDown, std::mt19937 &
 {
     Bitmap::Content c;
     if (l.device) {
-        c.raster = platform::Raster::createDevice(w, h);
+        c.raster = test::makeRaster(l, w, h);
     } else {
-        platform::BitmapInfoHeader header;
-        header.size = 40;
-        header.width = w;
-        header.height = topDown ? -h : h;
-        header.planes = 1;
-        header.bitCount = std::uint16_t(l.bits);
-        header.compression = l.compression;
         platform::ColorTable table;
         if (l.bits <= 8) {
             const std::size_t full = std::size_t(1) << l.bits;
@@ -83,7 +76,7 @@ Bitmap randomPicture(const Layout &l, int w, int h, bool topDown, std::mt19937 &
             if (reach > 4)
                 table[(white + 1) % reach] = table[(white + 2) % reach];
         }
-        c.raster = platform::Raster::createIndependent(header, &l.masks, table);
+        c.raster = test::makeRaster(l, w, h, topDown, table);
         c.header = c.raster->header();
         c.masks = l.compression == platform::kBiBitFields ? l.masks : platform::ChannelMasks{};
     }
@@ -98,16 +91,6 @@ std::vector<std::uint8_t> bytesOf(const Bitmap &b)
 {
     const auto *r = b.raster();
     return {r->bits(), r->bits() + r->imageBytes()};
-}
-
-// Every mode of the table and a code no mode has.
-std::vector<int> everyModeCodeAndAnother()
-{
-    std::vector<int> codes;
-    for (const ModeInfo &mode : kModes)
-        codes.push_back(mode.code);
-    codes.push_back(unusedModeCode());
-    return codes;
 }
 
 class FastPaths : public ::testing::TestWithParam<std::tuple<int, int>> {};
@@ -258,16 +241,10 @@ TEST(Formats, WhiteFirstPalettesAreExchangedAndInvertedExactly)
     for (const bool whiteFirst : {true, false}) {
         for (const auto process : {&processColors, &processColorsPlain}) {
             for (const int mode : {int(kModeSwap), int(kModeInvert)}) {
-                platform::BitmapInfoHeader header;
-                header.size = 40;
-                header.width = 9;
-                header.height = 2;
-                header.planes = 1;
-                header.bitCount = 1;
                 const platform::RgbQuad white{255, 255, 255, 0}, black{0, 0, 0, 0};
                 Bitmap::Content c;
-                c.raster = platform::Raster::createIndependent(
-                    header, nullptr, whiteFirst ? platform::ColorTable{white, black} : platform::ColorTable{black, white});
+                c.raster = test::makeRaster(
+                    1, 9, 2, nullptr, whiteFirst ? platform::ColorTable{white, black} : platform::ColorTable{black, white});
                 c.raster->scanLine(0)[0] = 0xA5;
                 c.raster->scanLine(0)[1] = 0x80;
                 c.header = c.raster->header();
@@ -338,15 +315,8 @@ TEST(Formats, SharedStorageIsCopiedBeforeTheChange)
 // A picture of one row of 32- or 16-bit values with the given masks.
 Bitmap maskedPicture(unsigned bits, const platform::ChannelMasks &masks, const std::vector<std::uint32_t> &values)
 {
-    platform::BitmapInfoHeader header;
-    header.size = 40;
-    header.width = int(values.size());
-    header.height = 1;
-    header.planes = 1;
-    header.bitCount = std::uint16_t(bits);
-    header.compression = platform::kBiBitFields;
     Bitmap::Content c;
-    c.raster = platform::Raster::createIndependent(header, &masks, {});
+    c.raster = test::makeRaster(bits, int(values.size()), 1, &masks);
     c.header = c.raster->header();
     c.masks = masks;
     for (std::size_t i = 0; i < values.size(); ++i)
@@ -579,14 +549,8 @@ TEST(SwapTolerance, MirrorsAntiAliasedEdgesAndSwapsBackByteForByte)
     for (ColorRef c : table)
         entries.push_back({std::uint8_t(platform::blueOf(c)), std::uint8_t(platform::greenOf(c)),
                            std::uint8_t(platform::redOf(c)), 0});
-    platform::BitmapInfoHeader header;
-    header.size = 40;
-    header.width = 16;
-    header.height = 16;
-    header.planes = 1;
-    header.bitCount = 8;
     Bitmap::Content content;
-    content.raster = platform::Raster::createIndependent(header, nullptr, entries);
+    content.raster = test::makeRaster(8, 16, 16, nullptr, entries);
     content.header = content.raster->header();
     Bitmap paletted;
     paletted.assign(std::move(content));
@@ -657,3 +621,62 @@ TEST(SwapTolerance, MirrorsAlongAnySegmentAndLeavesOtherColoursAlone)
 }
 
 }  // namespace
+
+namespace {
+
+// The run-length indices of a BMP as read, rows from the top.
+std::vector<std::uint16_t> runLengthIndicesOf(const std::vector<std::uint8_t> &file)
+{
+    platform::MemoryStream stream(file);
+    Bitmap b;
+    b.loadFromStream(stream);
+    return b.fileExtras() ? b.fileExtras()->runLengthIndices : std::vector<std::uint16_t>{};
+}
+
+}  // namespace
+
+// A run-length file processed through its indices holds what decoding,
+// processing and writing it back gives, in every mode and with a tolerance;
+// a file whose data skips pixels or runs past a row is left to that path.
+TEST(RunLengthFiles, MappedIndicesGiveThePixelsOfTheWholePipeline)
+{
+    const std::string corpus = TOVI_CORPUS_DIR;
+    if (!std::filesystem::exists(corpus + "/g/pal8rle.bmp"))
+        GTEST_SKIP() << "no BMP Suite corpus at " << corpus;
+    int mapped = 0, leftToDecode = 0;
+    for (const std::string &name :
+         {corpus + "/g/pal4rle.bmp", corpus + "/g/pal8rle.bmp", corpus + "/q/pal4rlecut.bmp",
+          corpus + "/q/pal8rlecut.bmp", corpus + "/q/pal4rletrns.bmp", corpus + "/q/pal8rletrns.bmp",
+          std::string(TOVI_TEST_FILES_DIR) + "/magick-pal8rle.bmp"}) {
+        const auto bytes = test::readFile(name);
+        for (const int mode : everyModeCodeAndAnother()) {
+            for (const ColorSettings settings : {ColorSettings{}, ColorSettings{60, GrayFormula::Rec709}}) {
+                SCOPED_TRACE(name + " mode " + std::to_string(mode));
+                const ColorRef c1 = rgb(0, 0, 0), c2 = rgb(255, 255, 255);
+                platform::MemoryStream in(bytes);
+                const auto rle = picture::bmp::readRunLengthFile(in);
+                ASSERT_TRUE(rle);
+                const auto out = picture::bmp::remapRunLengthIndices(
+                    *rle, runLengthIndexMap(rle->table, rle->fourBits, mode, c1, c2, settings));
+                if (!out) {
+                    ++leftToDecode;
+                    continue;
+                }
+                ++mapped;
+                EXPECT_EQ(out->size(), bytes.size());
+                Bitmap whole;
+                platform::MemoryStream again(bytes);
+                whole.loadFromStream(again);
+                processColorsWith(whole, mode, c1, c2, settings);
+                platform::MemoryStream written;
+                whole.saveToStream(written);
+                EXPECT_EQ(runLengthIndicesOf(*out), runLengthIndicesOf(written.data()));
+            }
+        }
+    }
+    EXPECT_GT(mapped, 0);
+    EXPECT_GT(leftToDecode, 0);
+
+    platform::MemoryStream uncompressed(test::bmp24(2, 2, {0, 0, 0, 0}));
+    EXPECT_FALSE(picture::bmp::readRunLengthFile(uncompressed));
+}

@@ -411,13 +411,22 @@ std::optional<Dimensions> peekDimensions(std::span<const std::uint8_t> start)
     return Dimensions{magnitude(readLe32(header + kWidthAt)), magnitude(readLe32(header + kHeightAt))};
 }
 
-Bitmap::Content decode(Stream &stream)
+namespace {
+
+// What decode reads before the pixels: the headers, masks and colour table,
+// with every check of theirs; a compressed file is then held in memory.
+struct Prologue {
+    Headers h;
+    ColorTable table;
+    std::uint64_t pixelBytes = 0;
+};
+
+Prologue readPrologue(Source &source)
 {
-    if (stream.remaining() == 0)
-        return {};
-    Source source(stream);
+    Prologue p;
+    Headers &h = p.h;
     std::vector<std::uint8_t> start;
-    Headers h = readHeaders(source, start);
+    h = readHeaders(source, start);
     if (!h.uncompressed())
         source.copyRest(start);
     checkHeaders(h);
@@ -426,14 +435,62 @@ Bitmap::Content decode(Stream &stream)
 
     if (h.info.clrUsed == 0)
         h.info.clrUsed = defaultColorCount(h.info.bitCount);
-    const ColorTable table = readColorTable(source, h, trustedPixelOffset(source, h));
-    if (h.bits() <= 8 && table.empty())
+    p.table = readColorTable(source, h, trustedPixelOffset(source, h));
+    if (h.bits() <= 8 && p.table.empty())
         refuse("the " + number(h.bits()) + "-bit picture has no colour table");
 
     std::uint64_t imageSize = h.info.sizeImage;
     if (h.info.compression == kBiRgb || imageSize == 0)
         imageSize = h.rasterBytes();
-    const std::uint64_t pixelBytes = std::min(imageSize, source.remaining());
+    p.pixelBytes = std::min(imageSize, source.remaining());
+    return p;
+}
+
+}  // namespace
+
+bool peekRunLength(std::span<const std::uint8_t> start)
+{
+    if (start.size() < kCompressionPeekBytes || readLe16(start.data() + kSignatureAt) != kSignature)
+        return false;
+    const std::uint8_t *header = start.data() + kFileHeaderBytes;
+    const std::uint32_t compression = readLe32(header + kCompressionAt);
+    return readLe32(header + kHeaderSizeAt) >= kInfoHeaderBytes && (compression == kBiRle8 || compression == kBiRle4);
+}
+
+std::optional<RunLengthFile> readRunLengthFile(Stream &stream)
+{
+    if (stream.remaining() == 0)
+        return std::nullopt;
+    Source source(stream);
+    const Prologue p = readPrologue(source);
+    if (p.h.uncompressed())
+        return std::nullopt;
+    RunLengthFile file;
+    file.bytes = source.copy();
+    file.table = p.table;
+    file.fourBits = p.h.info.compression == kBiRle4;
+    file.width = p.h.info.width;
+    file.height = p.h.info.height;
+    file.dataAt = std::size_t(source.consumed());
+    file.dataSize = std::size_t(p.pixelBytes);
+    // A profile beyond the end is decode's to refuse; one sharing bytes with
+    // the pixel data would change with them.
+    const std::uint64_t profileEnd = p.h.profileAt + p.h.profileSize;
+    if (p.h.profileSize != 0 &&
+        (profileEnd > file.bytes->size() || (p.h.profileAt < file.dataAt + file.dataSize && profileEnd > file.dataAt)))
+        return std::nullopt;
+    return file;
+}
+
+Bitmap::Content decode(Stream &stream)
+{
+    if (stream.remaining() == 0)
+        return {};
+    Source source(stream);
+    const Prologue p = readPrologue(source);
+    const Headers &h = p.h;
+    const ColorTable &table = p.table;
+    const std::uint64_t pixelBytes = p.pixelBytes;
 
     Bitmap::Content content;
     content.os2Style = h.os2Style;

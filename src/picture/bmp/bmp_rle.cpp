@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "picture/bmp/bmp_codec.h"
 #include "picture/bmp/bmp_format.h"
 #include "picture/bmp/bmp_rle.h"
 #include "platform/pixel_codec.h"
@@ -266,6 +267,126 @@ std::vector<std::uint8_t> encodeRunLength(std::span<const std::uint16_t> indices
     for (int y = height - 1; y >= 0; --y)
         encoder.row(indices.data() + std::size_t(y) * std::size_t(width), std::size_t(width));
     encoder.end();
+    return out;
+}
+
+
+namespace {
+
+// Walks run-length data that sets each pixel once, row after row, mapping
+// every index it holds; fails at anything else.
+class RleRemapper {
+public:
+    RleRemapper(std::uint8_t *data, std::size_t size, int width, int height, bool fourBits,
+                const std::array<std::uint8_t, 256> &map, std::size_t entries)
+        : m_data(data), m_size(size), m_width(std::size_t(width)), m_height(std::size_t(height)),
+          m_fourBits(fourBits), m_map(map), m_entries(entries)
+    {
+    }
+
+    bool remap()
+    {
+        std::size_t pos = 0;
+        while (m_y < m_height) {
+            if (pos + 1 >= m_size)
+                return false;
+            const unsigned count = m_data[pos];
+            const unsigned value = m_data[pos + 1];
+            if (count > 0) {
+                if (!encodedRun(count, m_data + pos + 1))
+                    return false;
+                pos += 2;
+                continue;
+            }
+            pos += 2;
+            if (value == 0 || value == 1) {  // end of line, end of bitmap
+                if (m_x != m_width || (value == 1 && m_y + 1 != m_height))
+                    return false;
+                m_x = 0;
+                ++m_y;
+                continue;
+            }
+            if (value == 2)  // a delta skips pixels
+                return false;
+            const std::size_t bytes = m_fourBits ? (value + 1) / 2 : value;
+            if (bytes > m_size - pos || !absoluteRun(value, m_data + pos))
+                return false;
+            pos += (bytes + 1) & ~std::size_t{1};
+        }
+        return true;
+    }
+
+private:
+    bool fits(unsigned count) const { return count <= m_width - m_x; }
+
+    bool known(unsigned index) const { return index < m_entries; }
+
+    bool encodedRun(unsigned count, std::uint8_t *value)
+    {
+        if (!fits(count))
+            return false;
+        if (!m_fourBits) {
+            if (!known(*value))
+                return false;
+            *value = m_map[*value];
+        } else {
+            const unsigned high = *value >> 4, low = *value & 0x0F;
+            if (!known(high) || (count > 1 && !known(low)))
+                return false;
+            *value = std::uint8_t(m_map[high] << 4 | (count > 1 ? m_map[low] : low));
+        }
+        m_x += count;
+        return true;
+    }
+
+    bool absoluteRun(unsigned count, std::uint8_t *bytes)
+    {
+        if (!fits(count))
+            return false;
+        for (unsigned i = 0; i < count; ++i) {
+            if (!m_fourBits) {
+                if (!known(bytes[i]))
+                    return false;
+                bytes[i] = m_map[bytes[i]];
+                continue;
+            }
+            std::uint8_t &pair = bytes[i / 2];
+            const unsigned shift = (i & 1) ? 0 : 4;
+            const unsigned index = (pair >> shift) & 0x0F;
+            if (!known(index))
+                return false;
+            pair = std::uint8_t((pair & ~(0x0F << shift)) | m_map[index] << shift);
+        }
+        m_x += count;
+        return true;
+    }
+
+    std::uint8_t *m_data;
+    std::size_t m_size;
+    std::size_t m_width;
+    std::size_t m_height;
+    bool m_fourBits;
+    const std::array<std::uint8_t, 256> &m_map;
+    std::size_t m_entries;
+    std::size_t m_x = 0;
+    std::size_t m_y = 0;
+};
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> remapRunLengthIndices(const RunLengthFile &file,
+                                                              const std::array<std::uint8_t, 256> &map)
+{
+    if (!file.bytes || file.width <= 0 || file.height <= 0 || file.dataAt > file.bytes->size() ||
+        file.dataSize > file.bytes->size() - file.dataAt ||
+        std::uint64_t(file.width) * 4 * std::uint64_t(file.height) > kMaxRasterBytes)
+        return std::nullopt;
+    std::vector<std::uint8_t> out(*file.bytes);
+    const std::size_t entries = std::min<std::size_t>(file.table.size(), file.fourBits ? 16 : 256);
+    RleRemapper remapper(out.data() + file.dataAt, file.dataSize, file.width, file.height, file.fourBits, map,
+                         entries);
+    if (!remapper.remap())
+        return std::nullopt;
     return out;
 }
 

@@ -37,6 +37,8 @@ public:
     std::size_t write(const void *, std::size_t) override { return 0; }
     std::uint64_t position() const override { return m_position; }
     std::uint64_t size() const override { return m_size; }
+    // Reading starts again at the file's first byte.
+    void rewind() { m_position = 0; }
 
     // Holds a file opened ahead, throwing what the constructor would have.
     // Should its name lead to another file by now, that one is opened and

@@ -2,10 +2,14 @@
 // The title bars of the program's windows, and what a window manager may still
 // offer beyond them.
 //
-// The flags are what a window manager reads (on X11: the Motif hints and the
-// window type). Not every window manager draws only what they ask for:
-// openbox, for one, lets the hints take away neither minimise nor close, and
-// keeps maximise on any window that can be resized. So each window also
+// The flags are what a window manager reads (on X11: the dialog window type,
+// the owner as WM_TRANSIENT_FOR and the Motif hints, whose functions and
+// decorations leave out minimise and maximise, and close where there is no
+// close box). Not every window manager draws only what they ask for:
+// openbox 3.6, for one, lets the hints take away neither minimise nor close,
+// and draws the maximise button even on a fixed-size dialog (it only leaves
+// maximise out of the actions it allows); its buttons go only with the whole
+// title bar or with window types that are no dialogs. So each window also
 // answers whatever is still offered: keepNormalState undoes minimise,
 // maximise and full screen, and each window's close handling does what its
 // close box would (the result window, which has none, ignores it).

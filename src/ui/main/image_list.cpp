@@ -88,13 +88,13 @@ void document(QPainter &p, int x, int y, int w, int h)
         p.drawLine(x + 2, line, x + w - 2, line);
 }
 
-void copy(QPainter &p)
+void twoDocuments(QPainter &p)
 {
     document(p, 1, 1, 8, 10);
     document(p, 6, 5, 8, 10);
 }
 
-void paste(QPainter &p)
+void documentOnClipboard(QPainter &p)
 {
     p.setPen(QColor(90, 50, 10));
     p.setBrush(QColor(170, 110, 50));
@@ -133,7 +133,7 @@ void swapSquares(QPainter &p, int size)
     p.drawRect(offset, offset, side - 1, side - 1);
 }
 
-// The mode glyphs 20 to 22: a band of bright colours whose lower right part
+// The invert and grayscale modes' glyphs: a band of bright colours whose lower right part
 // shows the operation's result, and a grey arrow at the left pointing down
 // from the original colours to the result.
 enum class BandLower { Inverted, Gray, InvertedGray };
@@ -183,6 +183,22 @@ void colorBand(QPainter &p, BandLower lower)
     p.drawPolygon(QPolygon({{-1, 9}, {5, 9}, {2, 13}}));
 }
 
+// The glyph of a mode, by its code.
+Painter modeGlyph(int code)
+{
+    switch (code) {
+    case process::kModeSwap:
+        return [](QPainter &p) { swapSquares(p, TImageList::kGlyphSize); };
+    case process::kModeInvert:
+        return [](QPainter &p) { colorBand(p, BandLower::Inverted); };
+    case process::kModeGray:
+        return [](QPainter &p) { colorBand(p, BandLower::Gray); };
+    case process::kModeInvertGray:
+        return [](QPainter &p) { colorBand(p, BandLower::InvertedGray); };
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 TImageList::TImageList()
@@ -191,15 +207,13 @@ TImageList::TImageList()
     painters[kOpenFolder] = openFolder;
     painters[kFloppyDisk] = floppyDisk;
     painters[kEyedropper] = eyedropper;
-    painters[kCopy] = copy;
-    painters[kPaste] = paste;
+    painters[kCopy] = twoDocuments;
+    painters[kPaste] = documentOnClipboard;
     painters[kHelpBook] = helpBook;
-    painters[kModeSwap] = [](QPainter &p) { swapSquares(p, kGlyphSize); };
-    painters[kModeInvert] = [](QPainter &p) { colorBand(p, BandLower::Inverted); };
-    painters[kModeGray] = [](QPainter &p) { colorBand(p, BandLower::Gray); };
-    painters[kModeInvertGray] = [](QPainter &p) { colorBand(p, BandLower::InvertedGray); };
+    for (const process::ModeInfo &mode : process::kModes)
+        painters[std::size_t(mode.glyph)] = modeGlyph(mode.code);
     // The other indexes are held, transparent, so that every index up to the
-    // last mode code can be looked up.
+    // last glyph can be looked up.
     for (const Painter &paint : painters) {
         m_glyphs.push_back(drawGlyph(kGlyphSize, paint));
         m_icons.push_back(QIcon(QPixmap::fromImage(m_glyphs.back())));

@@ -1,19 +1,20 @@
 #pragma once
 // ImageList1: the glyphs of the main window's actions, 16 by 16 pixels on a
-// transparent background, drawn in code for this program. The four mode
-// glyphs sit at the indexes equal to the processing mode codes (19 to 22),
-// which is how the run button shows the current mode.
+// transparent background, drawn in code for this program. Each mode's glyph
+// sits at the index its row of the mode table names, which is how the run
+// button shows the current mode.
 
 #include <QIcon>
 #include <QImage>
 #include <QVector>
+
+#include "process/color_modes.h"
 
 namespace tovi::ui {
 
 class TImageList {
 public:
     static constexpr int kGlyphSize = 16;
-    static constexpr int kCount = 23;
 
     // Glyph indexes that actions show.
     static constexpr int kOpenFolder = 7;
@@ -22,10 +23,13 @@ public:
     static constexpr int kCopy = 16;
     static constexpr int kPaste = 17;
     static constexpr int kHelpBook = 18;
-    static constexpr int kModeSwap = 19;
-    static constexpr int kModeInvert = 20;
-    static constexpr int kModeGray = 21;
-    static constexpr int kModeInvertGray = 22;
+    static constexpr int kModeSwap = process::findMode(process::kModeSwap)->glyph;
+    static constexpr int kModeInvert = process::findMode(process::kModeInvert)->glyph;
+    static constexpr int kModeGray = process::findMode(process::kModeGray)->glyph;
+    static constexpr int kModeInvertGray = process::findMode(process::kModeInvertGray)->glyph;
+
+    // Every index up to the last glyph can be looked up.
+    static constexpr int kCount = (process::largestModeGlyph() > kHelpBook ? process::largestModeGlyph() : kHelpBook) + 1;
 
     TImageList();
 

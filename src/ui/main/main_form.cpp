@@ -4,6 +4,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QCursor>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -12,6 +13,7 @@
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "platform/stream.h"
@@ -52,6 +54,23 @@ public:
             return 1;
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
+};
+
+// Sees the application's events before their receivers do.
+class EventWatch : public QObject {
+public:
+    EventWatch(QObject *parent, std::function<void(QObject *, QEvent *)> seen) : QObject(parent), m_seen(std::move(seen))
+    {
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        m_seen(watched, event);
+        return false;
+    }
+
+private:
+    std::function<void(QObject *, QEvent *)> m_seen;
 };
 
 }  // namespace
@@ -97,6 +116,7 @@ TMainForm::TMainForm(const QStringList &arguments, QWidget *parent) : QMainWindo
     SettingsLabel->setObjectName(QStringLiteral("SettingsLabel"));
     StatusBar->addPermanentWidget(SettingsLabel);
     SettingsLabel->hide();
+    watchMenus();
 
     FormCreate(arguments);
 }
@@ -161,6 +181,94 @@ void TMainForm::createMenus()
     ModeMenu->setStyle(menuStyle);
     for (const process::ModeInfo &mode : process::kModes)
         ModeMenu->addAction(modeAction(mode.code));
+}
+
+// A menu bar walked with the keyboard takes the keyboard focus and gives it
+// back when the walk ends. A walk ended by another window coming to the front
+// (a help page asked for with F1) leaves the bar holding the focus with no
+// title highlighted, and from then on the bar eats every Escape. The status
+// bar, too, keeps the hint of the last menu entry until the pointer enters a
+// control that has a hint of its own.
+void TMainForm::watchMenus()
+{
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+        if (now == MainMenu1 && old && old->window() == this && !inMenuBar(old))
+            m_focusBeforeMenu = old;
+    });
+    const auto watch = [this](QMenu *menu) {
+        connect(menu, &QMenu::aboutToHide, this, [this] { QTimer::singleShot(0, this, [this] { menusClosed(); }); });
+    };
+    for (QMenu *menu : MainMenu1->findChildren<QMenu *>())
+        watch(menu);
+    watch(ModeMenu);
+    qApp->installEventFilter(new EventWatch(this, [this](QObject *watched, QEvent *event) {
+        if (QApplication::activePopupWidget() || !watched->isWidgetType())
+            return;
+        auto *widget = static_cast<QWidget *>(watched);
+        if (widget->window() != this)
+            return;
+        switch (event->type()) {
+        case QEvent::WindowActivate:
+            // After the focus has come back to the window.
+            QTimer::singleShot(0, this, [this] { menusClosed(); });
+            break;
+        case QEvent::MouseButtonPress:
+            // A click outside the bar ends its keyboard walk.
+            if (!inMenuBar(widget) && MainMenu1->hasFocus())
+                releaseMenuBarFocus();
+            break;
+        case QEvent::Enter: {
+            // Entering the window over the menu bar leaves the bar its hints.
+            const QWidget *under = QApplication::widgetAt(QCursor::pos());
+            if (!inMenuBar(widget) && !(under && inMenuBar(under)))
+                showHintAt(widget);
+            break;
+        }
+        default:
+            break;
+        }
+    }));
+}
+
+bool TMainForm::inMenuBar(const QWidget *widget) const
+{
+    return widget == MainMenu1 || MainMenu1->isAncestorOf(widget);
+}
+
+void TMainForm::menusClosed()
+{
+    if (QApplication::activePopupWidget() || MainMenu1->activeAction())
+        return;
+    if (MainMenu1->hasFocus())
+        releaseMenuBarFocus();
+    if (!isActiveWindow())
+        return;
+    QWidget *under = QApplication::widgetAt(QCursor::pos());
+    if (!under || !inMenuBar(under))
+        showHintAt(under && under->window() == this ? under : nullptr);
+}
+
+void TMainForm::releaseMenuBarFocus()
+{
+    QWidget *back = m_focusBeforeMenu;
+    m_focusBeforeMenu = nullptr;
+    // Losing the focus ends the bar's keyboard walk.
+    if (back && back->window() == this && back->isVisible() && back->isEnabled())
+        back->setFocus(Qt::OtherFocusReason);
+    else
+        MainMenu1->clearFocus();
+}
+
+void TMainForm::showHintAt(QWidget *widget)
+{
+    // The long hint of the control, or of the nearest container with one.
+    QString hint;
+    for (QWidget *w = widget; w && hint.isEmpty(); w = w->isWindow() ? nullptr : w->parentWidget())
+        hint = w->statusTip();
+    if (hint.isEmpty())
+        StatusBar->clearMessage();
+    else
+        StatusBar->showMessage(hint);
 }
 
 void TMainForm::createToolBar()

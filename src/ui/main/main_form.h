@@ -17,6 +17,7 @@
 //   main_form_zoom.cpp     zooming the picture view
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <array>
@@ -201,6 +202,14 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // After the menus (main_form.cpp): a menu bar left holding the keyboard
+    // focus with no title highlighted hands it back, and the status bar shows
+    // the hint for where the pointer is.
+    void watchMenus();
+    void menusClosed();
+    void releaseMenuBarFocus();
+    void showHintAt(QWidget *widget);
+    bool inMenuBar(const QWidget *widget) const;
     // The described size and position are the outer ones, frame included.
     void fitOuterSize(const QMargins &frame);
     void createActions();
@@ -229,6 +238,8 @@ private:
     QList<TAction *> pictureCommands() const;
 
     QString FileName;
+    // The control that had the keyboard focus before the menu bar took it.
+    QPointer<QWidget> m_focusBeforeMenu;
     int m_mode = process::kDefaultMode;
     // In the order of process::kModes.
     QList<TAction *> m_modeActions;

@@ -269,15 +269,19 @@ PictureDialog::PictureDialog(Kind kind, QWidget *parent) : QFileDialog(parent), 
 void PictureDialog::previewTypedName(const QString &text)
 {
     const QString name = text.trimmed();
-    if (name.isEmpty())
+    if (name.isEmpty()) {
+        m_preview->clear();
         return;
+    }
     QString path = directory().absoluteFilePath(QDir::fromNativeSeparators(name));
     // A name without an extension is taken with the default one, as the
     // dialog takes it when confirmed.
     if (!QFileInfo(path).isFile() && QFileInfo(path).suffix().isEmpty())
         path += QLatin1Char('.') + kDefaultExtension;
-    // A name that names no file (yet) leaves the preview as it is.
-    if (path != m_preview->fileName() && QFileInfo(path).isFile())
+    // A name that names no file (yet) shows no picture.
+    if (!QFileInfo(path).isFile())
+        m_preview->clear();
+    else if (path != m_preview->fileName())
         m_preview->showFile(path);
 }
 

@@ -392,7 +392,7 @@ TEST_F(DialogsInUse, PreviewFollowsANameTypedIntoTheNameBox)
         typeAndLook(dialog, QStringLiteral("b.bmp"));
         // A name without its extension, as the dialog completes it.
         typeAndLook(dialog, QStringLiteral("a"));
-        // A name that names no file leaves the preview as it was.
+        // A name that names no file shows no picture.
         typeAndLook(dialog, QStringLiteral("missing.bmp"));
         typeAndLook(dialog, QString::fromStdString(m_dir.file("b.bmp")));
     }));
@@ -400,7 +400,7 @@ TEST_F(DialogsInUse, PreviewFollowsANameTypedIntoTheNameBox)
     settle();
     EXPECT_TRUE(driver.done());
     EXPECT_EQ(labels, (QStringList{QStringLiteral(" (12x7)"), QStringLiteral(" (5x9)"), QStringLiteral(" (12x7)"),
-                                   QStringLiteral(" (12x7)"), QStringLiteral(" (5x9)")}));
+                                   QStringLiteral("画像:"), QStringLiteral(" (5x9)")}));
 }
 
 TEST_F(DialogsInUse, SeveralFilesGoToTheBatchRunInTheDialogsOrder)

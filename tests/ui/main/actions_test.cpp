@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QColorDialog>
+#include <QCursor>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -394,6 +395,34 @@ TEST_F(Hints, HighlightedMenuEntryShowsItsLongHint)
     EXPECT_EQ(form.StatusBar->currentMessage(), QStringLiteral("色1を設定する"));
     QTest::keyClick(form.EditMenu, Qt::Key_Escape);
     QTest::keyClick(form.MainMenu1, Qt::Key_Escape);
+}
+
+TEST_F(Hints, OnceAMenuClosesTheStatusBarShowsTheHintOfWhatIsUnderThePointer)
+{
+    ui::TMainForm &form = start();
+    const QPoint title = form.MainMenu1->actionGeometry(form.EditMenu->menuAction()).center();
+    hover(form.MainMenu1, title);
+    QTest::mouseClick(form.MainMenu1, Qt::LeftButton, {}, title);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.EditMenu));
+    settle();
+    ASSERT_EQ(form.StatusBar->currentMessage(), QStringLiteral("編集コマンド"));
+    QTest::keyClick(form.EditMenu, Qt::Key_Escape);
+    settle();
+    hover(form.PaintBox1, QPoint(200, 200));
+    EXPECT_EQ(form.StatusBar->currentMessage(), QString());
+    hover(form.ToolButton5, QPoint(8, 8));
+    EXPECT_EQ(form.StatusBar->currentMessage(), QStringLiteral("画像から色2を抽出する"));
+
+    // Closed by a click outside it, with the pointer over a button.
+    hover(form.MainMenu1, title);
+    QTest::mouseClick(form.MainMenu1, Qt::LeftButton, {}, title);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.EditMenu));
+    hover(form.EditMenu, form.EditMenu->actionGeometry(form.ColorGray).center());
+    ASSERT_EQ(form.StatusBar->currentMessage(), QStringLiteral("グレースケール(モノトーン)化する"));
+    QCursor::setPos(form.ToolButton4->mapToGlobal(QPoint(8, 8)));
+    form.EditMenu->hide();
+    settle();
+    EXPECT_EQ(form.StatusBar->currentMessage(), QStringLiteral("画像から色1を抽出する"));
 }
 
 // ---------------------------------------------------------------------------

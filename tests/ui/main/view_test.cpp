@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -13,6 +15,7 @@
 #include "support/tiny_bmp.h"
 #include "platform/system_colors.h"
 #include "ui/common/palette_colors.h"
+#include "ui/help/help_requests.h"
 #include "ui/main/shade.h"
 
 namespace tovi::test {
@@ -428,6 +431,52 @@ TEST_F(Picking, EscapeWhileDraggingCancelsLikeTheRightButton)
     releaseAt(windowPointOfPixel(6, 7), Qt::LeftButton);
     EXPECT_EQ(form.color2(), 0u);
     EXPECT_EQ(form.color1(), 0x00FFFFFFu);
+}
+
+TEST_F(Picking, EscapeCancelsAfterTheMenuBarWasWalkedWithTheKeyboard)
+{
+    ui::TMainForm &form = start({writeFile(QStringLiteral("p.bmp"), pickPicture())});
+    const auto pickAndEscape = [&] {
+        QTest::mouseClick(form.ToolButton4, Qt::LeftButton);
+        EXPECT_TRUE(form.picking());
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &form, Qt::Key_Escape);
+        settle();
+        EXPECT_FALSE(form.picking());
+        EXPECT_FALSE(form.ColorPick1->isChecked());
+    };
+
+    // F1 on a highlighted entry brings a help page to the front, which
+    // closes the menu; the page is closed again.
+    QWidget helpPage;
+    help::installHelpRequests([&helpPage](std::uint16_t, std::uintptr_t, bool &) {
+        helpPage.show();
+        helpPage.activateWindow();
+        return true;
+    });
+    QTest::keyClick(&form, Qt::Key_F, Qt::AltModifier);
+    ASSERT_EQ(QApplication::activePopupWidget(), form.FileMenu);
+    QTest::keyClick(form.FileMenu, Qt::Key_Up);
+    ASSERT_EQ(form.FileMenu->activeAction(), form.FileExit1);
+    QTest::keyClick(form.FileMenu, Qt::Key_F1);
+    settle();
+    if (QWidget *popup = QApplication::activePopupWidget())
+        popup->close();
+    helpPage.close();
+    help::installHelpRequests(nullptr);
+    form.activateWindow();
+    settle();
+    EXPECT_FALSE(form.MainMenu1->hasFocus());
+    pickAndEscape();
+    pickAndEscape();
+
+    // A menu left with Escape keeps the bar walking the titles until a click
+    // elsewhere in the window.
+    const QPoint title = form.MainMenu1->actionGeometry(form.EditMenu->menuAction()).center();
+    QTest::mouseClick(form.MainMenu1, Qt::LeftButton, {}, title);
+    ASSERT_EQ(QApplication::activePopupWidget(), form.EditMenu);
+    QTest::keyClick(form.EditMenu, Qt::Key_Escape);
+    settle();
+    pickAndEscape();
 }
 
 TEST_F(Picking, CheckedPickButtonIsSunkenAndTinted)
