@@ -352,6 +352,15 @@ TEST_F(Modes, SwapUsesTheSwatchColoursOfTheMoment)
 
 using Hints = MainFormTest;
 
+// Clicks the edit menu's title, the pointer left on it, and waits for the menu.
+void openEditMenuByClick(ui::TMainForm &form)
+{
+    const QPoint title = form.MainMenu1->actionGeometry(form.EditMenu->menuAction()).center();
+    hover(form.MainMenu1, title);
+    QTest::mouseClick(form.MainMenu1, Qt::LeftButton, {}, title);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.EditMenu));
+}
+
 TEST_F(Hints, ToolButtonsShowTheShortHalfAsTooltipAndTheLongHalfAsStatus)
 {
     ui::TMainForm &form = start();
@@ -382,10 +391,7 @@ TEST_F(Hints, HighlightedMenuEntryShowsItsLongHint)
 {
     ui::TMainForm &form = start();
     // The menu title, highlighted as its menu opens, shows its own hint.
-    const QPoint title = form.MainMenu1->actionGeometry(form.EditMenu->menuAction()).center();
-    hover(form.MainMenu1, title);
-    QTest::mouseClick(form.MainMenu1, Qt::LeftButton, {}, title);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.EditMenu));
+    ASSERT_NO_FATAL_FAILURE(openEditMenuByClick(form));
     settle();
     EXPECT_EQ(form.StatusBar->currentMessage(), QStringLiteral("編集コマンド"));
     hover(form.EditMenu, form.EditMenu->actionGeometry(form.ColorGray).center());
@@ -400,10 +406,7 @@ TEST_F(Hints, HighlightedMenuEntryShowsItsLongHint)
 TEST_F(Hints, OnceAMenuClosesTheStatusBarShowsTheHintOfWhatIsUnderThePointer)
 {
     ui::TMainForm &form = start();
-    const QPoint title = form.MainMenu1->actionGeometry(form.EditMenu->menuAction()).center();
-    hover(form.MainMenu1, title);
-    QTest::mouseClick(form.MainMenu1, Qt::LeftButton, {}, title);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.EditMenu));
+    ASSERT_NO_FATAL_FAILURE(openEditMenuByClick(form));
     settle();
     ASSERT_EQ(form.StatusBar->currentMessage(), QStringLiteral("編集コマンド"));
     QTest::keyClick(form.EditMenu, Qt::Key_Escape);
@@ -414,9 +417,7 @@ TEST_F(Hints, OnceAMenuClosesTheStatusBarShowsTheHintOfWhatIsUnderThePointer)
     EXPECT_EQ(form.StatusBar->currentMessage(), QStringLiteral("画像から色2を抽出する"));
 
     // Closed by a click outside it, with the pointer over a button.
-    hover(form.MainMenu1, title);
-    QTest::mouseClick(form.MainMenu1, Qt::LeftButton, {}, title);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.EditMenu));
+    ASSERT_NO_FATAL_FAILURE(openEditMenuByClick(form));
     hover(form.EditMenu, form.EditMenu->actionGeometry(form.ColorGray).center());
     ASSERT_EQ(form.StatusBar->currentMessage(), QStringLiteral("グレースケール(モノトーン)化する"));
     QCursor::setPos(form.ToolButton4->mapToGlobal(QPoint(8, 8)));
