@@ -67,8 +67,7 @@ std::unique_ptr<platform::HeldFile> holdFile(const BatchEntry &entry, OpenedFile
 std::optional<std::vector<std::uint8_t>> recoloredRunLength(platform::HeldFile &file, const BatchSettings &settings)
 {
     std::uint8_t start[picture::bmp::kCompressionPeekBytes];
-    const std::size_t got = file.read(start, sizeof start);
-    file.rewind();
+    const std::size_t got = file.peek(start, sizeof start);
     if (!picture::bmp::peekRunLength(std::span(start, got)))
         return std::nullopt;
     std::optional<std::vector<std::uint8_t>> recolored;
