@@ -95,7 +95,9 @@ TEST(FilesThatCantBeKept, OverlappingBitFieldMasks)
         std::uint32_t red, green, blue;
         const char *reason;
     } overlaps[] = {{0x00FF0000, 0x0000FF00, 0x00FF00FF, "the red and blue bit-field masks overlap"},
-                    {0x00FF0000, 0x0000FF00, 0x0000FFFF, "the green and blue bit-field masks overlap"}};
+                    {0x00FF0000, 0x0000FF00, 0x0000FFFF, "the green and blue bit-field masks overlap"},
+                    // A channel with a gap can't be inverted at its width.
+                    {0x00000062, 0x0000FF00, 0xFFFF0000, "the red bit-field mask has a gap"}};
     for (const auto &o : overlaps) {
         picture::bmp::writeLe32(f.data() + 54, o.red);
         picture::bmp::writeLe32(f.data() + 58, o.green);

@@ -5,6 +5,7 @@
 // once they are read.
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -245,6 +246,13 @@ void checkBitFieldMasks(const Headers &h)
             if (channels[i].mask & channels[j].mask)
                 refuse(std::string("the ") + channels[i].name + " and " + channels[j].name +
                        " bit-field masks overlap");
+    // A channel's bits run together: a mask with a gap can't hold the values
+    // its width promises, so nothing read through it could be written back.
+    for (const auto &channel : channels) {
+        const std::uint32_t bits = channel.mask ? channel.mask >> std::countr_zero(channel.mask) : 0;
+        if (bits & (bits + 1))
+            refuse(std::string("the ") + channel.name + " bit-field mask has a gap");
+    }
 }
 
 unsigned defaultColorCount(unsigned bitCount)
